@@ -1,0 +1,153 @@
+#include "app/form1.h"
+
+#include "app/clicklabel.h"
+#include "app/indicator.h"
+#include "app/listcombobox.h"
+#include "app/valuecheckbox.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
+    : QWidget(parent)
+    , m_comport(std::move(portFactory))
+{
+    setWindowTitle(Caption);
+    // A fixed frame: only the program changes the width.
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
+    buildControls();
+    setFixedSize(toPixels(LaidOutInnerWidthTwips), toPixels(InnerHeightTwips));
+}
+
+Form1::~Form1() = default;
+
+int Form1::toPixels(double twips) const
+{
+    return qRound(twips * logicalDpiX() / 1440.0);
+}
+
+double Form1::toTwips(int pixels) const
+{
+    return pixels * 1440.0 / logicalDpiX();
+}
+
+void Form1::placeTwips(QWidget *control, int left, int top, int width, int height)
+{
+    control->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+}
+
+void Form1::buildControls()
+{
+    m_Shape1 = new Indicator(this);
+    placeTwips(m_Shape1, 285, 240, 615, 495);
+
+    m_Command1 = new QPushButton(MoreCaption, this);
+    placeTwips(m_Command1, 105, 1080, 975, 375);
+    m_Command1->setToolTip(QStringLiteral("Click to set options"));
+
+    m_Label1 = new QLabel(QStringLiteral("Com &Port:"), this);
+    m_Label1->move(toPixels(1560), toPixels(0));
+    m_Label1->adjustSize();
+
+    m_Combo1 = new ListComboBox(this);
+    m_Combo1->addItems({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
+                        QStringLiteral("COM4")});
+    m_Combo1->setCurrentIndex(-1);
+    placeTwips(m_Combo1, 1560, 240, 1215, 315);
+    m_Combo1->setToolTip(QStringLiteral("Set COM port for radio"));
+    m_Combo1->setEnabled(false);
+    m_Label1->setBuddy(m_Combo1);
+
+    m_Label2 = new QLabel(QStringLiteral("&Settings: (9600,n,8,1)"), this);
+    m_Label2->move(toPixels(1560), toPixels(600));
+    m_Label2->adjustSize();
+
+    m_Text1 = new QLineEdit(QStringLiteral("Text1"), this);
+    placeTwips(m_Text1, 1560, 840, 2295, 285);
+    m_Text1->setToolTip(QStringLiteral("Enter baud rate, parity, bits, stop bits"));
+    m_Text1->setEnabled(false);
+    m_Label2->setBuddy(m_Text1);
+
+    m_Check1 = new ValueCheckBox(QStringLiteral("Run Mi&nimized"), this);
+    placeTwips(m_Check1, 1560, 1200, 1335, 255);
+    m_Check1->setToolTip(QStringLiteral("Always run minimized"));
+    m_Check1->setEnabled(false);
+
+    m_Check2 = new ValueCheckBox(QStringLiteral("&Top"), this);
+    placeTwips(m_Check2, 3120, 1200, 615, 255);
+    m_Check2->setToolTip(QStringLiteral("Always on top of other windows"));
+    m_Check2->setEnabled(false);
+
+    // Created last so that it lies above the indicator once start-up moves it there.
+    m_Label3 = new ClickLabel(this);
+    placeTwips(m_Label3, 120, 360, 855, 495);
+    m_Label3->setToolTip(QStringLiteral("Turns red on TX; Click to toggle TX state"));
+    m_Label3->raise();
+
+    // Focus order: port list, settings, minimized, button, on top.
+    setTabOrder(m_Combo1, m_Text1);
+    setTabOrder(m_Text1, m_Check1);
+    setTabOrder(m_Check1, m_Command1);
+    setTabOrder(m_Command1, m_Check2);
+
+    m_Timer1 = new QTimer(this);
+    m_Timer1->setSingleShot(false);
+
+    connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);
+    connect(m_Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
+}
+
+float Form1::Width() const
+{
+    return static_cast<float>(toTwips(frameGeometry().width()));
+}
+
+float Form1::ScaleWidth() const
+{
+    return static_cast<float>(toTwips(width()));
+}
+
+void Form1::setWidth(float outerTwips)
+{
+    const int framePixels = frameGeometry().width() - width();
+    const int inner = qMax(1, toPixels(outerTwips) - framePixels);
+    setFixedSize(inner, toPixels(InnerHeightTwips));
+}
+
+float Form1::collapsedWidth() const
+{
+    const float left = static_cast<float>(toTwips(m_Command1->x()));
+    const float width = static_cast<float>(toTwips(m_Command1->width()));
+    return 2.0f * left + width + m_BorderWidth;
+}
+
+float Form1::expandedWidth() const
+{
+    const float width = static_cast<float>(toTwips(m_Text1->width()));
+    const float left = static_cast<float>(toTwips(m_Text1->x()));
+    return left + width + 2.0f * m_BorderWidth;
+}
+
+void Form1::Command1_Click()
+{
+    if (m_Command1->text() == MoreCaption) {
+        m_Command1->setText(LessCaption);
+        m_Combo1->setEnabled(true);
+        m_Text1->setEnabled(true);
+        m_Check1->setEnabled(true);
+        m_Check2->setEnabled(true);
+        setWidth(expandedWidth());
+    } else {
+        m_Command1->setText(MoreCaption);
+        m_Combo1->setEnabled(false);
+        m_Text1->setEnabled(false);
+        m_Check1->setEnabled(false);
+        m_Check2->setEnabled(false);
+        setWidth(collapsedWidth());
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "serial/commcontrol.h"
+
+#include <QWidget>
+
+class ClickLabel;
+class Indicator;
+class ListComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class ValueCheckBox;
+
+// The utility's only window: the transmit/receive indicator, the "&More>>" button and the
+// options panel that the button reveals to the right. Geometry is kept in twips (1440 to the
+// inch) and converted with the screen's logical resolution.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    static inline const QString Caption = QStringLiteral("ZOLVEK Yaesu  FT-847 PTT V1");
+    static inline const QString MoreCaption = QStringLiteral("&More>>");
+    static inline const QString LessCaption = QStringLiteral("&Less<<");
+    static constexpr int InnerHeightTwips = 1605;
+    static constexpr int LaidOutInnerWidthTwips = 4005;
+
+    explicit Form1(PortBackendFactory portFactory = createPortBackend, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Brings the window, the port and the radio to their running state; runs once, before the
+    // window is first shown.
+    void Form_Load();
+
+    void Command1_Click();
+
+    bool FormReady() const { return m_FormReady; }
+    float BorderWidth() const { return m_BorderWidth; }
+
+    CommControl &comport() { return m_comport; }
+    Indicator *Shape1() const { return m_Shape1; }
+    ClickLabel *Label3() const { return m_Label3; }
+    QPushButton *Command1() const { return m_Command1; }
+    QLabel *Label1() const { return m_Label1; }
+    ListComboBox *Combo1() const { return m_Combo1; }
+    QLabel *Label2() const { return m_Label2; }
+    QLineEdit *Text1() const { return m_Text1; }
+    ValueCheckBox *Check1() const { return m_Check1; }
+    ValueCheckBox *Check2() const { return m_Check2; }
+    QTimer *Timer1() const { return m_Timer1; }
+
+    // Window geometry in twips: outer width (frame included) and inner width.
+    float Width() const;
+    float ScaleWidth() const;
+    void setWidth(float outerTwips);
+
+    int toPixels(double twips) const;
+    double toTwips(int pixels) const;
+
+private:
+    void buildControls();
+    void placeTwips(QWidget *control, int left, int top, int width, int height);
+    float collapsedWidth() const;
+    float expandedWidth() const;
+
+    void Check1_Click();
+    void Check2_Click();
+
+    Indicator *m_Shape1 = nullptr;
+    ClickLabel *m_Label3 = nullptr;
+    QPushButton *m_Command1 = nullptr;
+    QLabel *m_Label1 = nullptr;
+    ListComboBox *m_Combo1 = nullptr;
+    QLabel *m_Label2 = nullptr;
+    QLineEdit *m_Text1 = nullptr;
+    ValueCheckBox *m_Check1 = nullptr;
+    ValueCheckBox *m_Check2 = nullptr;
+    QTimer *m_Timer1 = nullptr;
+    CommControl m_comport;
+
+    bool m_FormReady = false;
+    float m_BorderWidth = 0.0f;
+};

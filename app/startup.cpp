@@ -1,0 +1,67 @@
+#include "app/clicklabel.h"
+#include "app/form1.h"
+#include "app/indicator.h"
+#include "app/listcombobox.h"
+#include "app/resumenext.h"
+#include "app/valuecheckbox.h"
+#include "ptt/frames.h"
+#include "settings/options.h"
+#include "settings/settingsstore.h"
+#include "settings/textconv.h"
+
+#include <QLineEdit>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcStartup, "zolvek.startup")
+
+// Nothing that fails here stops the window from coming up: a failing step is skipped, and the
+// controls and the port keep the values they had.
+void Form1::Form_Load()
+{
+    ResumeNext step;
+    const auto storedComPort = [] {
+        return GetSetting(Options::App, Options::ComSection, Options::ComPortKey,
+                          QStringLiteral("1"));
+    };
+
+    // The host message link is installed here, before any option is loaded, so that a host is
+    // heard from the very start.
+
+    step([&] {
+        m_Text1->setText(GetSetting(Options::App, Options::ComSection, Options::SettingsKey,
+                                    QStringLiteral("4800,n,8,2")));
+    });
+    step([&] { m_Combo1->setListIndex(roundToInt16(textToDouble(storedComPort()) - 1.0)); });
+    // The port number comes from the store again, not from the list, so a number the list does
+    // not show (COM7) still reaches the port.
+    step([&] { m_comport.setCommPort(textToInt16(storedComPort())); });
+    step([&] { m_comport.setSettings(m_Text1->text()); });
+
+    step([&] {
+        m_Check1->setValue(textToInt16(
+            GetSetting(Options::App, Options::WinSection, Options::MinKey, QStringLiteral("0"))));
+    });
+    if (step.condition([&] { return m_Check1->Value() != 0; }))
+        step([&] { setWindowState(windowState() | Qt::WindowMinimized); });
+    step([&] {
+        m_Check2->setValue(textToInt16(
+            GetSetting(Options::App, Options::WinSection, Options::TopKey, QStringLiteral("0"))));
+    });
+
+    step([&] { m_BorderWidth = Width() - ScaleWidth(); });
+    step([&] { setWidth(collapsedWidth()); });
+    // The transparent label takes the indicator's clicks and shows its tool tip.
+    step([&] { m_Label3->setGeometry(m_Shape1->geometry()); });
+
+    m_FormReady = true;
+
+    step([&] { m_comport.setPortOpen(true); });
+    step([&] { m_comport.setDTREnable(false); });
+    step([&] { m_comport.setRTSEnable(false); });
+    step([&] { m_comport.Output(Frames::Opening); });
+    step([&] { m_comport.Output(Frames::Receive); });
+
+    if (step.failed())
+        qCInfo(lcStartup, "%d start-up step(s) failed; last: %s", step.failures(),
+               qUtf8Printable(step.lastError()));
+}

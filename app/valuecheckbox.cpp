@@ -1,0 +1,45 @@
+#include "app/valuecheckbox.h"
+
+#include "app/controlerror.h"
+
+ValueCheckBox::ValueCheckBox(const QString &text, QWidget *parent)
+    : QCheckBox(text, parent)
+{
+}
+
+int ValueCheckBox::Value() const
+{
+    switch (checkState()) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    }
+    return 0;
+}
+
+void ValueCheckBox::setValue(int value)
+{
+    switch (value) {
+    case 0:
+        setCheckState(Qt::Unchecked);
+        return;
+    case 1:
+        setCheckState(Qt::Checked);
+        return;
+    case 2:
+        setTristate(true);
+        setCheckState(Qt::PartiallyChecked);
+        return;
+    default:
+        throw ControlError(
+            QStringLiteral("Invalid property value: check box value %1 (0, 1 or 2)").arg(value));
+    }
+}
+
+void ValueCheckBox::nextCheckState()
+{
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "serial/linesettings.h"
+#include "serial/portbackend.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The serial port object the window talks to the radio through. It keeps the port number, the
+// line settings and both line states whether the port is open or not; opening applies them.
+// Every failure raises PortError and leaves the previous state in place.
+class CommControl
+{
+public:
+    using DeviceResolver = std::function<QString(int port)>;
+
+    static constexpr int FirstPort = 1;
+    static constexpr int LastPort = 16;
+
+    explicit CommControl(PortBackendFactory factory = createPortBackend,
+                         DeviceResolver resolver = deviceResolverFromStore());
+    ~CommControl();
+    CommControl(const CommControl &) = delete;
+    CommControl &operator=(const CommControl &) = delete;
+
+    // 1-based port number (1 = COM1). Accepts FirstPort..LastPort while the port is closed.
+    std::int16_t CommPort() const { return m_port; }
+    void setCommPort(int port);
+
+    // Line settings text; see LineSettings for the grammar. Applied at once while open.
+    QString Settings() const { return m_settings.toText(); }
+    void setSettings(const QString &text);
+
+    bool PortOpen() const { return m_backend != nullptr; }
+    void setPortOpen(bool open);
+
+    bool DTREnable() const { return m_dtr; }
+    void setDTREnable(bool high);
+    bool RTSEnable() const { return m_rts; }
+    void setRTSEnable(bool high);
+
+    // Writes the bytes as given, nothing added. Raises while the port is closed.
+    void Output(const QByteArray &bytes);
+
+    // The device the current port number maps to, for messages.
+    QString device() const;
+
+    static DeviceResolver deviceResolverFromStore();
+
+private:
+    PortBackendFactory m_factory;
+    DeviceResolver m_resolver;
+    std::unique_ptr<PortBackend> m_backend;
+    std::int16_t m_port = 1;
+    LineSettings m_settings;
+    bool m_dtr = false;
+    bool m_rts = false;
+};

@@ -1,0 +1,132 @@
+#include "serial/localportbackend.h"
+
+#include "serial/porterror.h"
+#include "serial/portmap.h"
+
+#include <QFileInfo>
+
+namespace {
+
+constexpr int WriteTimeoutMs = 1000;
+
+QSerialPort::Parity toQt(char parity)
+{
+    switch (parity) {
+    case 'e':
+        return QSerialPort::EvenParity;
+    case 'o':
+        return QSerialPort::OddParity;
+    case 'm':
+        return QSerialPort::MarkParity;
+    case 's':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits toQt(LineSettings::StopBits stop)
+{
+    switch (stop) {
+    case LineSettings::StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two:
+        return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+} // namespace
+
+LocalPortBackend::LocalPortBackend(const QString &device)
+    : m_device(device)
+{
+    m_port.setPortName(device);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+LocalPortBackend::~LocalPortBackend()
+{
+    m_port.close();
+}
+
+void LocalPortBackend::raise(int number, const QString &what) const
+{
+    throw PortError(number, QStringLiteral("%1 %2: %3").arg(what, m_device, m_port.errorString()));
+}
+
+void LocalPortBackend::requireOpen() const
+{
+    if (!m_port.isOpen())
+        throw PortError(PortError::PortNotOpen, QStringLiteral("Port %1 is not open").arg(m_device));
+}
+
+void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
+{
+    if (isSystemConsole(m_device))
+        throw PortError(PortError::PortUnavailable,
+                        QStringLiteral("Refusing to open %1: it is the system console")
+                            .arg(m_device));
+#ifndef Q_OS_WIN
+    if (!QFileInfo::exists(m_device))
+        throw PortError(PortError::PortUnavailable,
+                        QStringLiteral("Cannot open %1: no such device").arg(m_device));
+#endif
+    // The port is opened for writing only: the radio's answers are never read, and nothing then
+    // piles up unread in the program.
+    if (!m_port.open(QIODevice::WriteOnly))
+        raise(PortError::PortUnavailable, QStringLiteral("Cannot open"));
+    // Lines first, so a radio that keys on DTR or RTS is released as soon as the device opens.
+    // A device without modem lines (a pseudo-terminal) refuses these; it still carries bytes.
+    m_port.setRequestToSend(rts);
+    m_port.setDataTerminalReady(dtr);
+    m_port.clearError();
+    try {
+        applySettings(settings);
+    } catch (...) {
+        m_port.close();
+        throw;
+    }
+}
+
+void LocalPortBackend::close()
+{
+    m_port.close();
+}
+
+void LocalPortBackend::applySettings(const LineSettings &settings)
+{
+    requireOpen();
+    if (!m_port.setBaudRate(settings.baud) || !m_port.setParity(toQt(settings.parity))
+        || !m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits))
+        || !m_port.setStopBits(toQt(settings.stopBits)))
+        raise(PortError::CommStateFailed,
+              QStringLiteral("Cannot apply %1 to").arg(settings.toText()));
+}
+
+void LocalPortBackend::setDtr(bool high)
+{
+    requireOpen();
+    if (!m_port.setDataTerminalReady(high))
+        raise(PortError::CommStateFailed, QStringLiteral("Cannot set DTR on"));
+}
+
+void LocalPortBackend::setRts(bool high)
+{
+    requireOpen();
+    if (!m_port.setRequestToSend(high))
+        raise(PortError::CommStateFailed, QStringLiteral("Cannot set RTS on"));
+}
+
+void LocalPortBackend::write(const QByteArray &bytes)
+{
+    requireOpen();
+    if (m_port.write(bytes) != bytes.size())
+        raise(PortError::WriteFailed, QStringLiteral("Cannot write to"));
+    // Hand the frame to the device now rather than at the next turn of the event loop.
+    m_port.flush();
+    if (m_port.bytesToWrite() > 0 && !m_port.waitForBytesWritten(WriteTimeoutMs))
+        raise(PortError::WriteFailed, QStringLiteral("Cannot write to"));
+}

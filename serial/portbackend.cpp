@@ -1,0 +1,17 @@
+#include "serial/portbackend.h"
+
+#include "serial/localportbackend.h"
+#include "serial/porterror.h"
+
+#include <QRegularExpression>
+
+std::unique_ptr<PortBackend> createPortBackend(const QString &address)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    if (scheme.match(address).hasMatch())
+        throw PortError(PortError::InvalidPortNumber,
+                        QStringLiteral("No serial port can be reached at %1").arg(address));
+    if (address.isEmpty())
+        throw PortError(PortError::InvalidPortNumber, QStringLiteral("No device for the port"));
+    return std::make_unique<LocalPortBackend>(address);
+}

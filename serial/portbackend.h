@@ -1,0 +1,32 @@
+#pragma once
+
+#include "serial/linesettings.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// One open connection to a radio's serial port: a local device, or a remote port reached over
+// the network. Every failure raises PortError. The port object creates a backend for each open
+// and drops it at close.
+class PortBackend
+{
+public:
+    virtual ~PortBackend() = default;
+
+    // Opens with the given settings and line states; the lines are applied before anything else
+    // can be sent, so opening never keys the radio. A device without modem lines still opens.
+    virtual void open(const LineSettings &settings, bool dtr, bool rts) = 0;
+    virtual void close() = 0;
+    virtual void applySettings(const LineSettings &settings) = 0;
+    virtual void setDtr(bool high) = 0;
+    virtual void setRts(bool high) = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+};
+
+// Makes the backend for a device address such as "/dev/ttyUSB0" or "rfc2217://host:2217".
+// Raises PortError for an address that no backend can serve.
+using PortBackendFactory = std::function<std::unique_ptr<PortBackend>(const QString &address)>;
+
+std::unique_ptr<PortBackend> createPortBackend(const QString &address);

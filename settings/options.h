@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// Names under which the utility keeps its options in the per-user store.
+namespace Options {
+inline const QString App = QStringLiteral("KELD");
+inline const QString ComSection = QStringLiteral("Com");
+inline const QString WinSection = QStringLiteral("Win");
+inline const QString PortsSection = QStringLiteral("Ports");
+inline const QString ComPortKey = QStringLiteral("ComPort");
+inline const QString SettingsKey = QStringLiteral("Settings");
+inline const QString MinKey = QStringLiteral("Min");
+inline const QString TopKey = QStringLiteral("Top");
+} // namespace Options
