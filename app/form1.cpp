@@ -12,36 +12,35 @@
 
 Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
     : QWidget(parent)
-    , m_comport(std::move(portFactory))
-{
+    , m_comport(std::move(portFactory)) {
     setWindowTitle(Caption);
     // A fixed frame: only the program changes the width.
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    // The layout was drawn for an 8-point interface font; larger fonts clip the captions.
+    QFont small = font();
+    small.setPointSizeF(8.0);
+    setFont(small);
     buildControls();
     setFixedSize(toPixels(LaidOutInnerWidthTwips), toPixels(InnerHeightTwips));
 }
 
 Form1::~Form1() = default;
 
-int Form1::toPixels(double twips) const
-{
+int Form1::toPixels(double twips) const {
     return qRound(twips * logicalDpiX() / 1440.0);
 }
 
-double Form1::toTwips(int pixels) const
-{
+double Form1::toTwips(int pixels) const {
     return pixels * 1440.0 / logicalDpiX();
 }
 
-void Form1::placeTwips(QWidget *control, int left, int top, int width, int height)
-{
+void Form1::placeTwips(QWidget *control, int left, int top, int width, int height) {
     control->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
 }
 
-void Form1::buildControls()
-{
+void Form1::buildControls() {
     m_Shape1 = new Indicator(this);
     placeTwips(m_Shape1, 285, 240, 615, 495);
 
@@ -82,6 +81,12 @@ void Form1::buildControls()
     m_Check2->setToolTip(QStringLiteral("Always on top of other windows"));
     m_Check2->setEnabled(false);
 
+    // This machine's fonts may need more room for "Run Minimized" than the layout gives; the
+    // box may grow up to the on-top box but never over it.
+    const int roomForCheck1 = m_Check2->x() - m_Check1->x();
+    if (m_Check1->sizeHint().width() > m_Check1->width())
+        m_Check1->resize(qMin(m_Check1->sizeHint().width(), roomForCheck1), m_Check1->height());
+
     // Created last so that it lies above the indicator once start-up moves it there.
     m_Label3 = new ClickLabel(this);
     placeTwips(m_Label3, 120, 360, 855, 495);
@@ -102,39 +107,34 @@ void Form1::buildControls()
     connect(m_Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
 }
 
-float Form1::Width() const
-{
+float Form1::Width() const {
     return static_cast<float>(toTwips(frameGeometry().width()));
 }
 
-float Form1::ScaleWidth() const
-{
+float Form1::ScaleWidth() const {
     return static_cast<float>(toTwips(width()));
 }
 
-void Form1::setWidth(float outerTwips)
-{
-    const int framePixels = frameGeometry().width() - width();
-    const int inner = qMax(1, toPixels(outerTwips) - framePixels);
+// The frame is taken as the border width measured at start-up, so the two panel widths stay the
+// same whether or not the window manager has framed the window yet.
+void Form1::setWidth(float outerTwips) {
+    const int inner = qMax(1, toPixels(outerTwips - m_BorderWidth));
     setFixedSize(inner, toPixels(InnerHeightTwips));
 }
 
-float Form1::collapsedWidth() const
-{
+float Form1::collapsedWidth() const {
     const float left = static_cast<float>(toTwips(m_Command1->x()));
     const float width = static_cast<float>(toTwips(m_Command1->width()));
     return 2.0f * left + width + m_BorderWidth;
 }
 
-float Form1::expandedWidth() const
-{
+float Form1::expandedWidth() const {
     const float width = static_cast<float>(toTwips(m_Text1->width()));
     const float left = static_cast<float>(toTwips(m_Text1->x()));
     return left + width + 2.0f * m_BorderWidth;
 }
 
-void Form1::Command1_Click()
-{
+void Form1::Command1_Click() {
     if (m_Command1->text() == MoreCaption) {
         m_Command1->setText(LessCaption);
         m_Combo1->setEnabled(true);

@@ -16,8 +16,7 @@ class ValueCheckBox;
 // The utility's only window: the transmit/receive indicator, the "&More>>" button and the
 // options panel that the button reveals to the right. Geometry is kept in twips (1440 to the
 // inch) and converted with the screen's logical resolution.
-class Form1 : public QWidget
-{
+class Form1 : public QWidget {
     Q_OBJECT
 public:
     static inline const QString Caption = QStringLiteral("ZOLVEK Yaesu  FT-847 PTT V1");

@@ -2,11 +2,9 @@
 
 #include <QApplication>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zolvek-ptt"));
-    QApplication::setApplicationDisplayName(QStringLiteral("zolvek-ptt"));
 
     Form1 window;
     window.Form_Load();

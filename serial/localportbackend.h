@@ -5,8 +5,7 @@
 #include <QSerialPort>
 
 // A serial device on this machine, through QSerialPort.
-class LocalPortBackend : public PortBackend
-{
+class LocalPortBackend : public PortBackend {
 public:
     explicit LocalPortBackend(const QString &device);
     ~LocalPortBackend() override;

@@ -5,8 +5,7 @@
 
 #include <QRegularExpression>
 
-std::unique_ptr<PortBackend> createPortBackend(const QString &address)
-{
+std::unique_ptr<PortBackend> createPortBackend(const QString &address) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
     if (scheme.match(address).hasMatch())
         throw PortError(PortError::InvalidPortNumber,

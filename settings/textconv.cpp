@@ -4,24 +4,26 @@
 #include <cfenv>
 #include <cmath>
 
-double textToDouble(const QString &text)
-{
+double textToDouble(const QString &text) {
     static const QRegularExpression number(
         QStringLiteral(R"(^[ \t]*[+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([eE][+-]?[0-9]+)?[ \t]*$)"));
     if (!number.match(text).hasMatch())
-        throw ConversionError(ConversionError::TypeMismatch,
-                              QStringLiteral("Type mismatch: \"%1\" is not a number")
-                                  .arg(text.left(40)));
+        throw ConversionError(
+            ConversionError::TypeMismatch,
+            QStringLiteral("Type mismatch: \"%1\" is not a number").arg(text.left(40)));
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
+    // The text is a well-formed number here, so a failed conversion is either an overflow
+    // (infinite) or a number too small to hold, which is zero.
+    if (!ok && value == 0.0)
+        return 0.0;
+    if (!std::isfinite(value))
         throw ConversionError(ConversionError::Overflow,
                               QStringLiteral("Overflow: \"%1\" is too large").arg(text.left(40)));
     return value;
 }
 
-std::int16_t roundToInt16(double value)
-{
+std::int16_t roundToInt16(double value) {
     // Ties go to the even neighbour, as the stored options were always read.
     const int previous = std::fegetround();
     std::fesetround(FE_TONEAREST);
@@ -33,7 +35,6 @@ std::int16_t roundToInt16(double value)
     return static_cast<std::int16_t>(rounded);
 }
 
-std::int16_t textToInt16(const QString &text)
-{
+std::int16_t textToInt16(const QString &text) {
     return roundToInt16(textToDouble(text));
 }

@@ -1,0 +1,240 @@
+#include "serial/commcontrol.h"
+#include "serial/porterror.h"
+#include "serial/portmap.h"
+#include "tests/testsupport.h"
+
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+template <typename Action> int raisedNumber(Action &&action) {
+    try {
+        action();
+    } catch (const PortError &error) {
+        return error.number();
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestCommControl : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void initialState();
+    void portNumbers_data();
+    void portNumbers();
+    void refusedSettingsKeepOld();
+    void openAppliesStoredState();
+    void linesAppliedWhileOpen();
+    void settingsAppliedWhileOpen();
+    void failedOpenStaysClosed();
+    void closedPortRefusesOutputAndNumberWhileOpen();
+    void failedCloseStillCloses();
+    void addressesFromStore();
+    void unmappableAddresses_data();
+    void unmappableAddresses();
+    void consoleRecognised();
+    void ptyCarriesFramesButNotLines();
+    void missingDevice();
+    void busyDevice();
+
+private:
+    std::shared_ptr<FakePortLog> m_log;
+};
+
+void TestCommControl::init() {
+    testStore().reset();
+    m_log = std::make_shared<FakePortLog>();
+}
+
+void TestCommControl::initialState() {
+    CommControl port(fakePortFactory(m_log));
+    QCOMPARE(port.CommPort(), 1);
+    QCOMPARE(port.Settings(), "9600,n,8,1");
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!port.DTREnable());
+    QVERIFY(!port.RTSEnable());
+    QVERIFY(m_log->actions.isEmpty());
+}
+
+void TestCommControl::portNumbers_data() {
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("COM1") << 1 << 1;
+    QTest::newRow("COM4") << 4 << 4;
+    QTest::newRow("COM7") << 7 << 7;
+    QTest::newRow("COM16") << 16 << 16;
+    QTest::newRow("zero refused") << 0 << 2;
+    QTest::newRow("negative refused") << -1 << 2;
+    QTest::newRow("past last refused") << 17 << 2;
+    QTest::newRow("large refused") << 32767 << 2;
+}
+
+void TestCommControl::portNumbers() {
+    QFETCH(int, number);
+    QFETCH(int, expected);
+    CommControl port(fakePortFactory(m_log));
+    port.setCommPort(2);
+    const int error = raisedNumber([&] { port.setCommPort(number); });
+    QCOMPARE(error, number == expected ? 0 : PortError::InvalidPortNumber);
+    QCOMPARE(int(port.CommPort()), expected);
+}
+
+void TestCommControl::refusedSettingsKeepOld() {
+    CommControl port(fakePortFactory(m_log));
+    port.setSettings("4800,n,8,2");
+    QCOMPARE(raisedNumber([&] { port.setSettings("4800,q,8,2"); }),
+             PortError::InvalidPropertyValue);
+    QCOMPARE(raisedNumber([&] { port.setSettings(""); }), PortError::InvalidPropertyValue);
+    QCOMPARE(port.Settings(), "4800,n,8,2");
+}
+
+void TestCommControl::openAppliesStoredState() {
+    CommControl port(fakePortFactory(m_log), [](int n) { return QStringLiteral("dev%1").arg(n); });
+    port.setCommPort(3);
+    port.setSettings("4800,n,8,2");
+    port.setDTREnable(true);
+    QVERIFY(m_log->actions.isEmpty()); // nothing reaches a closed port
+    port.setPortOpen(true);
+    QVERIFY(port.PortOpen());
+    QCOMPARE(m_log->take(), QStringList{"open dev3 4800,n,8,2 dtr=1 rts=0"});
+}
+
+void TestCommControl::linesAppliedWhileOpen() {
+    CommControl port(fakePortFactory(m_log));
+    port.setPortOpen(true);
+    m_log->take();
+    port.setRTSEnable(true);
+    port.setDTREnable(true);
+    port.Output(QByteArray::fromHex("0100000007"));
+    QCOMPARE(m_log->take(), (QStringList{"rts 1", "dtr 1", "write 0100000007"}));
+    QVERIFY(port.DTREnable() && port.RTSEnable());
+
+    m_log->failLines = true;
+    QCOMPARE(raisedNumber([&] { port.setDTREnable(false); }), PortError::PortUnavailable);
+    QVERIFY(port.DTREnable()); // a refused change leaves the recorded state
+}
+
+void TestCommControl::settingsAppliedWhileOpen() {
+    CommControl port(fakePortFactory(m_log));
+    port.setPortOpen(true);
+    m_log->take();
+    port.setSettings("1200,e,7,1");
+    QCOMPARE(m_log->take(), QStringList{"settings 1200,e,7,1"});
+    m_log->failSettings = true;
+    QVERIFY(raisedNumber([&] { port.setSettings("2400,n,8,1"); }) != 0);
+    QCOMPARE(port.Settings(), "1200,e,7,1");
+}
+
+void TestCommControl::failedOpenStaysClosed() {
+    CommControl port(fakePortFactory(m_log));
+    m_log->failOpen = true;
+    QVERIFY(raisedNumber([&] { port.setPortOpen(true); }) != 0);
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(raisedNumber([&] { port.Output("x"); }), PortError::PortNotOpen);
+    m_log->failOpen = false;
+    port.setPortOpen(true);
+    QVERIFY(port.PortOpen());
+}
+
+void TestCommControl::closedPortRefusesOutputAndNumberWhileOpen() {
+    CommControl port(fakePortFactory(m_log));
+    QCOMPARE(raisedNumber([&] { port.Output(QByteArray(5, 0)); }), PortError::PortNotOpen);
+    port.setPortOpen(true);
+    QCOMPARE(raisedNumber([&] { port.setPortOpen(true); }), PortError::PortAlreadyOpen);
+    QCOMPARE(raisedNumber([&] { port.setCommPort(2); }), PortError::PortAlreadyOpen);
+    QCOMPARE(int(port.CommPort()), 1);
+    port.setPortOpen(false);
+    port.setPortOpen(false); // closing a closed port is no error
+    QVERIFY(!port.PortOpen());
+    QCOMPARE(m_log->openCount, 1);
+}
+
+void TestCommControl::failedCloseStillCloses() {
+    CommControl port(fakePortFactory(m_log));
+    port.setPortOpen(true);
+    m_log->failClose = true;
+    QVERIFY(raisedNumber([&] { port.setPortOpen(false); }) != 0);
+    // The connection is given up either way, so the next open starts afresh.
+    QVERIFY(!port.PortOpen());
+}
+
+void TestCommControl::addressesFromStore() {
+    testStore().mapPort(2, "/dev/ttyUSB7");
+    QCOMPARE(deviceForPort(2), "/dev/ttyUSB7");
+    testStore().writeRaw("[Ports]\nCOM3=rfc2217://127.0.0.1:4000\n");
+    QCOMPARE(deviceForPort(3), "rfc2217://127.0.0.1:4000");
+    // Unmapped numbers fall back to the platform's own names (not opened here).
+    QCOMPARE(deviceForPort(2), "/dev/ttyS1");
+    QCOMPARE(defaultDeviceForPort(4), "/dev/ttyS3");
+    testStore().reset();
+}
+
+void TestCommControl::unmappableAddresses_data() {
+    QTest::addColumn<QString>("address");
+    QTest::newRow("unknown scheme") << "ftp://127.0.0.1:21";
+    QTest::newRow("empty") << "";
+}
+
+void TestCommControl::unmappableAddresses() {
+    QFETCH(QString, address);
+    CommControl port(createPortBackend, [&](int) { return address; });
+    QVERIFY(raisedNumber([&] { port.setPortOpen(true); }) != 0);
+    QVERIFY(!port.PortOpen());
+}
+
+void TestCommControl::consoleRecognised() {
+    QVERIFY(isSystemConsole("/dev/console"));
+    QFile active("/sys/class/tty/console/active");
+    if (active.open(QIODevice::ReadOnly)) {
+        const QString first = QString::fromLocal8Bit(active.readAll()).split(' ').first().trimmed();
+        if (!first.isEmpty() && QFile::exists("/dev/" + first))
+            QVERIFY(isSystemConsole("/dev/" + first));
+    }
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    QVERIFY(!isSystemConsole(pty.slavePath()));
+    QVERIFY(!isSystemConsole("/nonexistent/device"));
+}
+
+void TestCommControl::ptyCarriesFramesButNotLines() {
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    testStore().mapPort(1, pty.slavePath());
+    CommControl port;
+    port.setSettings("4800,n,8,2");
+    port.setPortOpen(true); // no modem lines, still opens
+    QVERIFY(port.PortOpen());
+    QVERIFY(raisedNumber([&] { port.setDTREnable(false); }) != 0);
+    port.Output(QByteArray::fromHex("0000000000"));
+    port.Output(QByteArray::fromHex("03ff0a0d07"));
+    QCOMPARE(pty.read(10).toHex(), QByteArray("000000000003ff0a0d07"));
+    port.setPortOpen(false);
+    QVERIFY(!port.PortOpen());
+}
+
+void TestCommControl::missingDevice() {
+    CommControl port; // COM1 maps to a missing path in the test store
+    QCOMPARE(raisedNumber([&] { port.setPortOpen(true); }), PortError::PortUnavailable);
+    QVERIFY(!port.PortOpen());
+}
+
+void TestCommControl::busyDevice() {
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    testStore().mapPort(1, pty.slavePath());
+    CommControl first;
+    first.setPortOpen(true);
+    CommControl second;
+    QVERIFY(raisedNumber([&] { second.setPortOpen(true); }) != 0);
+    QVERIFY(!second.PortOpen());
+    first.setPortOpen(false);
+    second.setPortOpen(true);
+    QVERIFY(second.PortOpen());
+}
+
+ZOLVEK_TEST_MAIN(TestCommControl, false)
+#include "test_commcontrol.moc"

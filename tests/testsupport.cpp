@@ -1,0 +1,195 @@
+#include "tests/testsupport.h"
+
+#include "serial/commcontrol.h"
+#include "serial/porterror.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+TempStore::TempStore() {
+    m_hadPrevious = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    m_previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+    reset();
+}
+
+TempStore::~TempStore() {
+    if (m_hadPrevious)
+        qputenv("XDG_CONFIG_HOME", m_previous);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TempStore::iniPath() const {
+    return m_dir.path() + QStringLiteral("/KELD/settings.ini");
+}
+
+void TempStore::writeRaw(const QByteArray &iniText) {
+    QDir().mkpath(m_dir.path() + QStringLiteral("/KELD"));
+    QFile file(iniPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(iniText);
+}
+
+QByteArray TempStore::readRaw() const {
+    QFile file(iniPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TempStore::reset() {
+    QByteArray ports("[Ports]\n");
+    for (int port = CommControl::FirstPort; port <= CommControl::LastPort; ++port)
+        ports += QStringLiteral("COM%1=%2/missing-com%1\n").arg(port).arg(m_dir.path()).toUtf8();
+    writeRaw(ports);
+}
+
+void TempStore::mapPort(int port, const QString &device) {
+    QByteArray text = readRaw();
+    const QByteArray key = QStringLiteral("COM%1=").arg(port).toUtf8();
+    const QByteArray line = "\n" + key;
+    const qsizetype at = text.indexOf(line);
+    QVERIFY(at >= 0);
+    const qsizetype end = text.indexOf('\n', at + 1);
+    text.replace(at + 1, end - at - 1, QByteArray(key + device.toUtf8()));
+    writeRaw(text);
+}
+
+void FakePortLog::record(const QString &action) {
+    actions.append(action);
+    times.append(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+                     .count());
+}
+
+QStringList FakePortLog::take() {
+    times.clear();
+    return std::exchange(actions, {});
+}
+
+namespace {
+
+class FakePortBackend : public PortBackend {
+public:
+    FakePortBackend(std::shared_ptr<FakePortLog> log, QString address)
+        : m_log(std::move(log))
+        , m_address(std::move(address)) {}
+
+    void open(const LineSettings &settings, bool dtr, bool rts) override {
+        check(m_log->failOpen, QStringLiteral("open"));
+        ++m_log->openCount;
+        m_log->record(QStringLiteral("open %1 %2 dtr=%3 rts=%4")
+                          .arg(m_address, settings.toText())
+                          .arg(int(dtr))
+                          .arg(int(rts)));
+    }
+    void close() override {
+        check(m_log->failClose, QStringLiteral("close"));
+        m_log->record(QStringLiteral("close"));
+    }
+    void applySettings(const LineSettings &settings) override {
+        check(m_log->failSettings, QStringLiteral("settings"));
+        m_log->record(QStringLiteral("settings ") + settings.toText());
+    }
+    void setDtr(bool high) override {
+        check(m_log->failLines, QStringLiteral("dtr"));
+        m_log->record(QStringLiteral("dtr %1").arg(int(high)));
+    }
+    void setRts(bool high) override {
+        check(m_log->failLines, QStringLiteral("rts"));
+        m_log->record(QStringLiteral("rts %1").arg(int(high)));
+    }
+    void write(const QByteArray &bytes) override {
+        check(m_log->failWrite, QStringLiteral("write"));
+        m_log->record(QStringLiteral("write ") + QString::fromLatin1(bytes.toHex()));
+    }
+
+private:
+    void check(bool fail, const QString &what) {
+        if (fail) {
+            m_log->record(QStringLiteral("failed ") + what);
+            throw PortError(PortError::PortUnavailable, QStringLiteral("fake %1 failed").arg(what));
+        }
+    }
+
+    std::shared_ptr<FakePortLog> m_log;
+    QString m_address;
+};
+
+} // namespace
+
+PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log) {
+    return [log](const QString &address) -> std::unique_ptr<PortBackend> {
+        return std::make_unique<FakePortBackend>(log, address);
+    };
+}
+
+PtyPair::PtyPair() {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0)
+        return;
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+        ::close(m_master);
+        m_master = -1;
+        return;
+    }
+    m_slavePath = QString::fromLocal8Bit(ptsname(m_master));
+    termios raw{};
+    tcgetattr(m_master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(m_master, TCSANOW, &raw);
+}
+
+PtyPair::~PtyPair() {
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+QByteArray PtyPair::read(int count, int timeoutMs) {
+    QByteArray result;
+    QElapsedTimer timer;
+    timer.start();
+    while (result.size() < count && timer.elapsed() < timeoutMs) {
+        pollfd fd{m_master, POLLIN, 0};
+        if (::poll(&fd, 1, int(qMax<qint64>(1, timeoutMs - timer.elapsed()))) <= 0)
+            continue;
+        char buffer[256];
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got > 0)
+            result.append(buffer, got);
+        else if (got < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+    }
+    return result;
+}
+
+namespace {
+TempStore *g_store = nullptr;
+}
+
+TempStore &testStore() {
+    Q_ASSERT(g_store);
+    return *g_store;
+}
+
+int runTest(int argc, char **argv, QObject *test, bool widgets) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TempStore store;
+    g_store = &store;
+    if (widgets) {
+        QApplication app(argc, argv);
+        return QTest::qExec(test, argc, argv);
+    }
+    QCoreApplication app(argc, argv);
+    return QTest::qExec(test, argc, argv);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "serial/portbackend.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// A throwaway options store for one test process. Every COM number the port object accepts is
+// mapped to a path that does not exist, so nothing can fall back to a real serial device.
+class TempStore {
+public:
+    TempStore();
+    ~TempStore();
+    TempStore(const TempStore &) = delete;
+    TempStore &operator=(const TempStore &) = delete;
+
+    QString configHome() const { return m_dir.path(); }
+    QString iniPath() const;
+    // Empties the store and maps every port to a missing device again.
+    void reset();
+    void mapPort(int port, const QString &device);
+    void writeRaw(const QByteArray &iniText);
+    QByteArray readRaw() const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_hadPrevious = false;
+};
+
+// What a fake port was asked to do, one line an action: "open ADDRESS SETTINGS dtr=0 rts=0",
+// "close", "settings TEXT", "dtr 1", "rts 0", "write 0300000007". Failures can be switched on
+// per kind of action.
+struct FakePortLog {
+    QStringList actions;
+    QList<qint64> times; // monotonic nanoseconds, one per action
+    bool failOpen = false;
+    bool failClose = false;
+    bool failSettings = false;
+    bool failLines = false;
+    bool failWrite = false;
+    int openCount = 0;
+
+    void record(const QString &action);
+    QStringList take();
+};
+
+PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
+
+// A pseudo-terminal: the port object opens the slave path; the test reads the master side.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    QString slavePath() const { return m_slavePath; }
+    // Reads what has arrived within the time limit, until `count` bytes or the limit.
+    QByteArray read(int count, int timeoutMs = 2000);
+
+private:
+    int m_master = -1;
+    QString m_slavePath;
+};
+
+// The store that runTest made for this process.
+TempStore &testStore();
+
+// Runs the test class with the offscreen platform and a throwaway options store.
+int runTest(int argc, char **argv, QObject *test, bool widgets);
+
+#define ZOLVEK_TEST_MAIN(TestClass, widgets)                                                       \
+    int main(int argc, char **argv) {                                                              \
+        TestClass test;                                                                            \
+        return runTest(argc, argv, &test, widgets);                                                \
+    }
