@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <exception>
 #include <utility>
 
@@ -36,17 +37,12 @@ public:
         return true;
     }
 
-    bool failed() const { return m_failures > 0; }
-    int failures() const { return m_failures; }
-    // The message of the most recent failure.
-    QString lastError() const { return m_lastError; }
+    bool failed() const { return !m_errors.isEmpty(); }
+    // The messages of the failures, oldest first.
+    const QStringList &errors() const { return m_errors; }
 
 private:
-    void record(const QString &message) {
-        ++m_failures;
-        m_lastError = message;
-    }
+    void record(const QString &message) { m_errors.append(message); }
 
-    int m_failures = 0;
-    QString m_lastError;
+    QStringList m_errors;
 };

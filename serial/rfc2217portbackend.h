@@ -1,0 +1,45 @@
+#pragma once
+
+#include "serial/portbackend.h"
+#include "serial/rfc2217.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+
+// A serial port on another machine, reached as rfc2217://HOST:PORT (IPv4, [IPv6] or a host
+// name). No call waits longer than WaitLimitMs for the network.
+class Rfc2217PortBackend : public PortBackend {
+public:
+    static constexpr int WaitLimitMs = 2000;
+
+    explicit Rfc2217PortBackend(const QString &address);
+    ~Rfc2217PortBackend() override;
+
+    void open(const LineSettings &settings, bool dtr, bool rts) override;
+    void close() override;
+    void applySettings(const LineSettings &settings) override;
+    void setDtr(bool high) override;
+    void setRts(bool high) override;
+    void write(const QByteArray &bytes) override;
+
+    // What the remote port has sent back, for diagnostics and tests; the window reads nothing.
+    QByteArray received() const { return m_protocol.received(); }
+
+    // Splits "rfc2217://HOST:PORT"; false when the address is not of that form.
+    static bool parseAddress(const QString &address, QString *host, quint16 *port);
+
+private:
+    void pump();
+    void send(const QByteArray &bytes);
+    void waitUntil(const std::function<bool()> &done, QDeadlineTimer deadline,
+                   const QString &waitingFor);
+    void requireUsable();
+    [[noreturn]] void fail(int number, const QString &why);
+
+    QString m_address;
+    QString m_host;
+    quint16 m_port = 0;
+    QTcpSocket m_socket;
+    Rfc2217::ClientProtocol m_protocol;
+    QString m_lost; // why the connection is gone, once it is
+};

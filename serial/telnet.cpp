@@ -1,0 +1,169 @@
+#include "serial/telnet.h"
+
+namespace Telnet {
+
+QByteArray escape(const QByteArray &bytes) {
+    if (!bytes.contains(char(IAC)))
+        return bytes;
+    QByteArray out;
+    out.reserve(bytes.size() + 8);
+    for (const char byte : bytes) {
+        out.append(byte);
+        if (std::uint8_t(byte) == IAC)
+            out.append(byte);
+    }
+    return out;
+}
+
+QByteArray command(std::uint8_t verb, std::uint8_t option) {
+    QByteArray out;
+    out.append(char(IAC)).append(char(verb)).append(char(option));
+    return out;
+}
+
+QByteArray subnegotiation(std::uint8_t option, const QByteArray &payload) {
+    QByteArray out;
+    out.append(char(IAC)).append(char(SB)).append(char(option));
+    out.append(escape(payload));
+    out.append(char(IAC)).append(char(SE));
+    return out;
+}
+
+void Decoder::appendData(QList<Event> &events, char byte) {
+    if (events.isEmpty() || events.last().kind != Event::Kind::Data)
+        events.append(Event{Event::Kind::Data, 0, 0, {}});
+    events.last().bytes.append(byte);
+}
+
+QList<Event> Decoder::feed(const QByteArray &bytes) {
+    QList<Event> events;
+    for (const char raw : bytes) {
+        const auto byte = std::uint8_t(raw);
+        switch (m_state) {
+        case State::Data:
+            if (byte == IAC)
+                m_state = State::Iac;
+            else
+                appendData(events, raw);
+            break;
+        case State::Iac:
+            if (byte == IAC) {
+                appendData(events, raw);
+                m_state = State::Data;
+            } else if (byte >= WILL) {
+                m_verb = byte;
+                m_state = State::Negotiation;
+            } else if (byte == SB) {
+                m_state = State::SbOption;
+            } else {
+                events.append(Event{Event::Kind::Command, byte, 0, {}});
+                m_state = State::Data;
+            }
+            break;
+        case State::Negotiation:
+            events.append(Event{Event::Kind::Negotiation, m_verb, byte, {}});
+            m_state = State::Data;
+            break;
+        case State::SbOption:
+            m_sbOption = byte;
+            m_sbPayload.clear();
+            m_sbOverflow = false;
+            m_state = State::SbPayload;
+            break;
+        case State::SbPayload:
+            if (byte == IAC) {
+                m_state = State::SbIac;
+            } else if (m_sbPayload.size() < MaxSubnegotiation) {
+                m_sbPayload.append(raw);
+            } else {
+                m_sbOverflow = true;
+            }
+            break;
+        case State::SbIac:
+            if (byte == IAC) {
+                if (m_sbPayload.size() < MaxSubnegotiation)
+                    m_sbPayload.append(raw);
+                else
+                    m_sbOverflow = true;
+                m_state = State::SbPayload;
+            } else {
+                // SE ends it; any other command inside a subnegotiation also ends it, as
+                // peers that forget SE expect.
+                if (!m_sbOverflow)
+                    events.append(Event{Event::Kind::Subnegotiation, SB, m_sbOption, m_sbPayload});
+                m_sbPayload.clear();
+                m_state = State::Data;
+            }
+            break;
+        }
+    }
+    return events;
+}
+
+Options::Options(QSet<std::uint8_t> weWill, QSet<std::uint8_t> theyMay)
+    : m_weWill(std::move(weWill))
+    , m_theyMay(std::move(theyMay)) {}
+
+QByteArray Options::requestOurs(std::uint8_t option) {
+    if (m_ours.value(option) != State::No)
+        return {};
+    m_ours[option] = State::WantYes;
+    m_oursRefused.remove(option);
+    return command(WILL, option);
+}
+
+QByteArray Options::requestTheirs(std::uint8_t option) {
+    if (m_theirs.value(option) != State::No)
+        return {};
+    m_theirs[option] = State::WantYes;
+    return command(DO, option);
+}
+
+QByteArray Options::receive(std::uint8_t verb, std::uint8_t option) {
+    switch (verb) {
+    case WILL: {
+        const State state = m_theirs.value(option);
+        if (state == State::WantYes) {
+            m_theirs[option] = State::Yes;
+            return {};
+        }
+        if (state == State::Yes)
+            return {};
+        if (m_theyMay.contains(option)) {
+            m_theirs[option] = State::Yes;
+            return command(DO, option);
+        }
+        return command(DONT, option);
+    }
+    case WONT: {
+        const State state = m_theirs.value(option);
+        m_theirs[option] = State::No;
+        return state == State::Yes ? command(DONT, option) : QByteArray();
+    }
+    case DO: {
+        const State state = m_ours.value(option);
+        if (state == State::WantYes) {
+            m_ours[option] = State::Yes;
+            return {};
+        }
+        if (state == State::Yes)
+            return {};
+        if (m_weWill.contains(option)) {
+            m_ours[option] = State::Yes;
+            return command(WILL, option);
+        }
+        return command(WONT, option);
+    }
+    case DONT: {
+        const State state = m_ours.value(option);
+        m_ours[option] = State::No;
+        if (state == State::WantYes)
+            m_oursRefused.insert(option);
+        return state == State::Yes ? command(WONT, option) : QByteArray();
+    }
+    default:
+        return {};
+    }
+}
+
+} // namespace Telnet

@@ -1,0 +1,117 @@
+#include "tests/jsonprocess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QThread>
+
+JsonProcess::~JsonProcess() {
+    stop();
+}
+
+bool JsonProcess::start(const QString &program, const QStringList &arguments, int timeoutMs) {
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.setReadChannel(QProcess::StandardOutput);
+    m_process.start(program, arguments);
+    return m_process.waitForStarted(timeoutMs);
+}
+
+void JsonProcess::collect() {
+    m_pending += m_process.readAllStandardOutput();
+    qsizetype end;
+    while ((end = m_pending.indexOf('\n')) >= 0) {
+        const QByteArray line = m_pending.left(end).trimmed();
+        m_pending.remove(0, end + 1);
+        const QJsonDocument doc = QJsonDocument::fromJson(line);
+        if (doc.isObject())
+            m_events.append(doc.object());
+        else if (!line.isEmpty())
+            m_other += line + '\n';
+    }
+}
+
+const JsonProcess::Events &JsonProcess::events() {
+    collect();
+    return m_events;
+}
+
+bool JsonProcess::waitFor(const std::function<bool(const Events &)> &done, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (true) {
+        collect();
+        if (done(m_events))
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        if (m_process.state() == QProcess::NotRunning) {
+            collect();
+            return done(m_events);
+        }
+        // Keep this process's own event loop turning: the code under test may live in it.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        m_process.waitForReadyRead(10);
+    }
+}
+
+QJsonObject JsonProcess::waitForEvent(const QString &name, int timeoutMs) {
+    QJsonObject found;
+    waitFor(
+        [&](const Events &events) {
+            for (const QJsonObject &event : events) {
+                if (event.value(QStringLiteral("event")).toString() == name) {
+                    found = event;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+void JsonProcess::stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(2000)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
+
+bool SimProcess::start() {
+    if (!JsonProcess::start(binaryPath(QStringLiteral("ft847-sim")), {QStringLiteral("--json")}))
+        return false;
+    const QJsonObject listening = waitForEvent(QStringLiteral("listening"));
+    m_address = listening.value(QStringLiteral("address")).toString();
+    return !m_address.isEmpty();
+}
+
+JsonProcess::Events SimProcess::named(const QString &name) {
+    Events result;
+    for (const QJsonObject &event : events()) {
+        if (event.value(QStringLiteral("event")).toString() == name)
+            result.append(event);
+    }
+    return result;
+}
+
+QString binaryPath(const QString &name) {
+    return QStringLiteral(ZOLVEK_BIN_DIR "/") + name;
+}
+
+QString sourcePath(const QString &relative) {
+    return QStringLiteral(ZOLVEK_SOURCE_DIR "/") + relative;
+}
+
+QString systemPython() {
+    return QStringLiteral("/usr/bin/python3");
+}
+
+QProcessEnvironment utilityEnvironment(const QString &configHome) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}

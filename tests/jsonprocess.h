@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <functional>
+
+// A child process that prints one JSON object a line (ft847-sim --json, the Python peers).
+// Lines are collected as they come; waits are bounded.
+class JsonProcess {
+public:
+    using Events = QList<QJsonObject>;
+
+    JsonProcess() = default;
+    ~JsonProcess();
+    JsonProcess(const JsonProcess &) = delete;
+    JsonProcess &operator=(const JsonProcess &) = delete;
+
+    bool start(const QString &program, const QStringList &arguments, int timeoutMs = 5000);
+    // Waits until `done` holds for the events so far; false on time-out or exit.
+    bool waitFor(const std::function<bool(const Events &)> &done, int timeoutMs = 5000);
+    // Waits for an event with this name; returns it, or an empty object on time-out.
+    QJsonObject waitForEvent(const QString &name, int timeoutMs = 5000);
+    const Events &events();
+    QByteArray otherOutput() const { return m_other; }
+    void stop();
+    QProcess &process() { return m_process; }
+
+private:
+    void collect();
+
+    QProcess m_process;
+    QByteArray m_pending;
+    QByteArray m_other;
+    Events m_events;
+};
+
+// ft847-sim --json, started on a free loopback port.
+class SimProcess : public JsonProcess {
+public:
+    bool start();
+    QString address() const { return m_address; }
+    QString url() const { return QStringLiteral("rfc2217://") + m_address; }
+    // The events of one kind, in order.
+    Events named(const QString &name);
+
+private:
+    QString m_address;
+};
+
+QString binaryPath(const QString &name);
+QString sourcePath(const QString &relative);
+// Debian's interpreter, which has pyserial.
+QString systemPython();
+
+// The environment for running zolvek-ptt in a test: offscreen, with the test's options store.
+QProcessEnvironment utilityEnvironment(const QString &configHome);

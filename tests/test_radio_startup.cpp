@@ -1,0 +1,173 @@
+// The real utility against the virtual radio, and remote ports that fail.
+#include "serial/commcontrol.h"
+#include "serial/porterror.h"
+#include "tests/jsonprocess.h"
+#include "tests/testsupport.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+// Opens a port on `address`; returns how long the attempt took and the error it raised.
+qint64 timedOpen(const QString &address, QString *error) {
+    CommControl port(createPortBackend, [&](int) { return address; });
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        port.setPortOpen(true);
+    } catch (const PortError &e) {
+        *error = e.message();
+    }
+    return timer.elapsed();
+}
+
+// A helper that accepts a connection and refuses the COM port option.
+const char *const refusingServer = R"(
+import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1); s.settimeout(20)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept(); c.settimeout(20)
+c.recv(100); c.sendall(bytes([255, 254, 44]))
+c.recv(100)
+)";
+
+} // namespace
+
+class TestRadioStartup : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { testStore().reset(); }
+    void utilityBringsRadioUpInReceive();
+    void refusedConnection();
+    void silentServer();
+    void serverWithoutComPortOption();
+    void serverGoneMidSession();
+    void utilityKeepsRunningWhenRadioSilent();
+};
+
+void TestRadioStartup::utilityBringsRadioUpInReceive() {
+    SimProcess sim;
+    QVERIFY(sim.start());
+    testStore().mapPort(1, sim.url());
+    QProcess utility;
+    utility.setProcessEnvironment(utilityEnvironment(testStore().configHome()));
+    utility.start(binaryPath("zolvek-ptt"), {});
+    QVERIFY(sim.waitFor([](const auto &events) {
+        int frames = 0;
+        for (const QJsonObject &event : events)
+            frames += event.value("event") == "frame";
+        return frames >= 2;
+    }));
+    utility.kill();
+    utility.waitForFinished(5000);
+    QVERIFY(!sim.waitForEvent("disconnected").isEmpty());
+
+    QStringList order;
+    double lastSettingsTime = 0;
+    for (const QJsonObject &event : sim.events()) {
+        const QString name = event.value("event").toString();
+        if (name == "settings") {
+            QVERIFY(order.filter("frame").isEmpty()); // settings before any frame
+            lastSettingsTime = event.value("t").toDouble();
+            QCOMPARE(event.value("baud").toInt(), 4800);
+            QCOMPARE(event.value("data").toInt(), 8);
+            QCOMPARE(event.value("parity").toString(), "n");
+            QCOMPARE(event.value("stop").toString(), "2");
+        } else if (name == "lines") {
+            QCOMPARE(event.value("dtr"), QJsonValue(false));
+            QCOMPARE(event.value("rts"), QJsonValue(false));
+        } else if (name == "frame") {
+            QVERIFY(event.value("t").toDouble() >= lastSettingsTime);
+            order << "frame " + event.value("hex").toString() + " " +
+                         event.value("name").toString();
+        } else if (name != "listening") {
+            order << name;
+        }
+    }
+    QCOMPARE(order, (QStringList{"connected", "frame 0000000000 cat on",
+                                 "frame 0300000007 mode cwr", "disconnected"}));
+    QVERIFY(lastSettingsTime > 0);
+}
+
+void TestRadioStartup::refusedConnection() {
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    QString error;
+    const qint64 ms = timedOpen(QStringLiteral("rfc2217://127.0.0.1:%1").arg(port), &error);
+    QVERIFY2(error.contains("refused", Qt::CaseInsensitive), qPrintable(error));
+    QVERIFY(ms < 2000);
+}
+
+void TestRadioStartup::silentServer() {
+    QTcpServer silent; // accepts in the kernel, never says a word
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    QString error;
+    const qint64 ms =
+        timedOpen(QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort()), &error);
+    QVERIFY2(error.contains("no answer"), qPrintable(error));
+    QVERIFY2(ms >= 1900 && ms < 2600, qPrintable(QString::number(ms)));
+}
+
+void TestRadioStartup::serverWithoutComPortOption() {
+    QProcess server;
+    server.start(systemPython(), {"-c", refusingServer});
+    QVERIFY(server.waitForReadyRead(10000));
+    const int port = server.readLine().trimmed().toInt();
+    QString error;
+    const qint64 ms = timedOpen(QStringLiteral("rfc2217://127.0.0.1:%1").arg(port), &error);
+    QVERIFY2(error.contains("does not offer RFC 2217"), qPrintable(error));
+    QVERIFY(ms < 2000);
+    server.kill();
+    server.waitForFinished(2000);
+}
+
+void TestRadioStartup::serverGoneMidSession() {
+    SimProcess sim;
+    QVERIFY(sim.start());
+    CommControl port(createPortBackend, [&](int) { return sim.url(); });
+    port.setSettings("4800,n,8,2");
+    port.setPortOpen(true);
+    port.Output(QByteArray::fromHex("0300000007"));
+    QVERIFY(!sim.waitForEvent("frame").isEmpty());
+    sim.process().kill();
+    sim.process().waitForFinished(2000);
+
+    QElapsedTimer timer;
+    timer.start();
+    int failures = 0;
+    for (int i = 0; i < 3; ++i) {
+        try {
+            port.setRTSEnable(true);
+            port.Output(QByteArray::fromHex("0100000007"));
+        } catch (const PortError &) {
+            ++failures;
+        }
+        QTest::qWait(20);
+    }
+    QCOMPARE(failures, 3);
+    QVERIFY(timer.elapsed() < 2500);
+    port.setPortOpen(false); // closing what is gone is no error
+    QVERIFY(!port.PortOpen());
+}
+
+void TestRadioStartup::utilityKeepsRunningWhenRadioSilent() {
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    testStore().mapPort(1, QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort()));
+    QProcess utility;
+    utility.setProcessEnvironment(utilityEnvironment(testStore().configHome()));
+    utility.start(binaryPath("zolvek-ptt"), {});
+    QVERIFY(utility.waitForStarted(5000));
+    QTest::qWait(3000);
+    QCOMPARE(utility.state(), QProcess::Running);
+    utility.kill();
+    utility.waitForFinished(5000);
+    QVERIFY(utility.readAllStandardError().contains("no answer"));
+}
+
+ZOLVEK_TEST_MAIN(TestRadioStartup, false)
+#include "test_radio_startup.moc"

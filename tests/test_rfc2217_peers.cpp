@@ -1,0 +1,150 @@
+// Our RFC 2217 client and the virtual radio, each against pyserial's independent implementation.
+#include "serial/rfc2217portbackend.h"
+#include "tests/jsonprocess.h"
+#include "tests/testsupport.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+bool hasState(const JsonProcess::Events &events, const QJsonObject &wanted) {
+    for (const QJsonObject &event : events) {
+        if (event.value("event") != "state")
+            continue;
+        bool all = true;
+        for (auto it = wanted.begin(); it != wanted.end(); ++it)
+            all = all && event.value(it.key()) == it.value();
+        if (all)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestRfc2217Peers : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void ourClientAgainstPyserialServer();
+    void pyserialClientAgainstSim();
+    void simServesOneClientAtATime();
+};
+
+void TestRfc2217Peers::ourClientAgainstPyserialServer() {
+    JsonProcess peer;
+    QVERIFY(peer.start(systemPython(), {sourcePath("tests/peers/pyserial_server.py")}));
+    const QJsonObject listening = peer.waitForEvent("listening");
+    QVERIFY2(!listening.isEmpty(), peer.process().readAllStandardError().constData());
+    const QString address =
+        QStringLiteral("rfc2217://127.0.0.1:%1").arg(listening.value("port").toInt());
+
+    Rfc2217PortBackend port(address);
+    port.open(LineSettings::parse("4800,n,8,2"), false, false);
+    QVERIFY(peer.waitFor([](const auto &events) {
+        return hasState(events, {{"baud", 4800},
+                                 {"data", 8},
+                                 {"parity", "N"},
+                                 {"stop", 2},
+                                 {"dtr", false},
+                                 {"rts", false}});
+    }));
+
+    port.setRts(true);
+    port.setDtr(true);
+    const QByteArray frame = QByteArray::fromHex("01ff000d07");
+    port.write(frame);
+    QVERIFY(peer.waitFor([](const auto &events) {
+        return hasState(events, {{"baud", 4800}, {"dtr", true}, {"rts", true}});
+    }));
+    QVERIFY(peer.waitFor([&](const auto &events) {
+        QString data;
+        for (const QJsonObject &event : events)
+            if (event.value("event") == "data")
+                data += event.value("hex").toString();
+        return data == "01ff000d07";
+    }));
+    // The loop port sends every byte back; 0xFF must survive both directions.
+    const QDeadlineTimer deadline(5000);
+    while (port.received() != frame && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCOMPARE(port.received().toHex(), frame.toHex());
+
+    port.applySettings(LineSettings::parse("9600,e,7,1"));
+    QVERIFY(peer.waitFor([](const auto &events) {
+        return hasState(events, {{"baud", 9600}, {"data", 7}, {"parity", "E"}, {"stop", 1}});
+    }));
+    port.setDtr(false);
+    port.setRts(false);
+    QVERIFY(peer.waitFor([](const auto &events) {
+        return hasState(events, {{"baud", 9600}, {"dtr", false}, {"rts", false}});
+    }));
+    port.close();
+    QVERIFY(!peer.waitForEvent("closed").isEmpty());
+}
+
+void TestRfc2217Peers::pyserialClientAgainstSim() {
+    SimProcess sim;
+    QVERIFY(sim.start());
+    QProcess client;
+    client.start(systemPython(), {sourcePath("tests/peers/pyserial_client.py"), sim.address()});
+    QVERIFY(client.waitForFinished(15000));
+    QVERIFY2(client.readAllStandardOutput().contains("done"),
+             client.readAllStandardError().constData());
+    QVERIFY(!sim.waitForEvent("disconnected").isEmpty());
+
+    const auto settings = sim.named("settings");
+    QVERIFY(!settings.isEmpty());
+    bool sawDefault = false;
+    for (const QJsonObject &event : settings)
+        sawDefault = sawDefault || (event.value("baud") == 4800 && event.value("data") == 8 &&
+                                    event.value("parity") == "n" && event.value("stop") == "2");
+    QVERIFY(sawDefault);
+    QCOMPARE(settings.last().value("baud").toInt(), 9600);
+
+    const auto lines = sim.named("lines");
+    QVERIFY(lines.size() >= 2);
+    bool keyed = false;
+    for (const QJsonObject &event : lines)
+        keyed = keyed || (event.value("dtr") == true && event.value("rts") == true);
+    QVERIFY(keyed);
+    QCOMPARE(lines.last().value("dtr"), QJsonValue(false));
+    QCOMPARE(lines.last().value("rts"), QJsonValue(false));
+
+    const auto frames = sim.named("frame");
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames[0].value("hex").toString(), "0100000007");
+    QCOMPARE(frames[0].value("name").toString(), "mode usb");
+    QCOMPARE(frames[1].value("hex").toString(), "ff00000007"); // 0xFF unescaped by the sim
+    QCOMPARE(frames[1].value("name").toString(), "unknown");
+    for (const QJsonObject &event : sim.events())
+        if (event.value("event") != "listening")
+            QVERIFY(event.value("t").toDouble() > 0);
+}
+
+void TestRfc2217Peers::simServesOneClientAtATime() {
+    SimProcess sim;
+    QVERIFY(sim.start());
+    const QString url = sim.url();
+    auto first = std::make_unique<Rfc2217PortBackend>(url);
+    first->open(LineSettings::parse("4800,n,8,2"), false, false);
+    Rfc2217PortBackend second(url);
+    QVERIFY_THROWS_EXCEPTION(std::exception, second.open(LineSettings(), false, false));
+    first->close();
+    first.reset();
+    QVERIFY(!sim.waitForEvent("disconnected").isEmpty());
+    // Still running: the next client gets in.
+    Rfc2217PortBackend third(url);
+    third.open(LineSettings::parse("4800,n,8,2"), false, false);
+    third.write(QByteArray::fromHex("0300000007"));
+    QVERIFY(sim.waitFor([](const auto &events) {
+        return !events.isEmpty() && events.last().value("event") == "frame";
+    }));
+    QCOMPARE(sim.named("connected").size(), 2);
+}
+
+ZOLVEK_TEST_MAIN(TestRfc2217Peers, false)
+#include "test_rfc2217_peers.moc"

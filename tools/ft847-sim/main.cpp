@@ -1,0 +1,64 @@
+// ft847-sim: a virtual Yaesu FT-847 reached as an RFC 2217 serial port, for trying and testing
+// zolvek-ptt without a radio.
+#include "tools/ft847-sim/simlog.h"
+#include "tools/ft847-sim/simserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <cstdio>
+
+namespace {
+
+bool parseListen(const QString &text, QHostAddress *address, quint16 *port) {
+    static const QRegularExpression form(
+        QStringLiteral(R"(^(\[([0-9A-Fa-f:.]+)\]|([^:\[\]]+)):([0-9]{1,5})$)"));
+    const auto match = form.match(text);
+    if (!match.hasMatch() || match.captured(4).toUInt() > 65535)
+        return false;
+    QString host = match.captured(2).isEmpty() ? match.captured(3) : match.captured(2);
+    if (host == QStringLiteral("localhost"))
+        host = QStringLiteral("127.0.0.1");
+    if (!address->setAddress(host))
+        return false;
+    *port = quint16(match.captured(4).toUInt());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ft847-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A virtual Yaesu FT-847 behind an RFC 2217 serial port server."));
+    parser.addHelpOption();
+    const QCommandLineOption listen(
+        QStringLiteral("listen"),
+        QStringLiteral("Address to listen on (default 127.0.0.1:0, a free port)."),
+        QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:0"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("One JSON object a line on standard output."));
+    parser.addOption(listen);
+    parser.addOption(json);
+    parser.process(app);
+
+    QHostAddress address;
+    quint16 port = 0;
+    if (!parseListen(parser.value(listen), &address, &port)) {
+        std::fprintf(stderr, "ft847-sim: --listen wants HOST:PORT, such as 127.0.0.1:7000\n");
+        return 2;
+    }
+
+    SimLog log(parser.isSet(json));
+    SimServer server(log);
+    if (!server.listen(address, port)) {
+        std::fprintf(stderr, "ft847-sim: cannot listen on %s: %s\n",
+                     qUtf8Printable(parser.value(listen)), qUtf8Printable(server.errorString()));
+        return 1;
+    }
+    log.listening(server.address());
+    return app.exec();
+}

@@ -1,0 +1,113 @@
+#include "tools/ft847-sim/simlog.h"
+
+#include <time.h>
+
+namespace {
+
+QString jsonString(const QString &text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\') + c;
+        else if (c.unicode() < 0x20)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out + QLatin1Char('"');
+}
+
+QString jsonBool(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+} // namespace
+
+SimLog::SimLog(bool json, std::FILE *out)
+    : m_json(json)
+    , m_out(out) {}
+
+double SimLog::monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec / 1000) / 1e6;
+}
+
+QString SimLog::stamp() const {
+    return QString::number(monotonicSeconds(), 'f', 6);
+}
+
+void SimLog::write(const QString &line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
+    std::fflush(m_out);
+}
+
+void SimLog::listening(const QString &address) {
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"listening\",\"address\":%1}").arg(jsonString(address)));
+    else
+        write(QStringLiteral("ft847-sim: virtual FT-847 listening on rfc2217://%1").arg(address));
+}
+
+void SimLog::connected(const QString &peer) {
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"connected\",\"t\":%1,\"peer\":%2}")
+                  .arg(stamp(), jsonString(peer)));
+    else
+        write(QStringLiteral("[%1] connected: %2").arg(stamp(), peer));
+}
+
+void SimLog::refused(const QString &peer) {
+    if (!m_json)
+        write(QStringLiteral("[%1] refused %2: one client at a time").arg(stamp(), peer));
+}
+
+void SimLog::disconnected() {
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"disconnected\",\"t\":%1}").arg(stamp()));
+    else
+        write(QStringLiteral("[%1] disconnected").arg(stamp()));
+}
+
+void SimLog::settings(const SimPortState &state) {
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"settings\",\"t\":%1,\"baud\":%2,\"data\":%3,"
+                             "\"parity\":\"%4\",\"stop\":\"%5\"}")
+                  .arg(stamp())
+                  .arg(state.baud)
+                  .arg(state.data)
+                  .arg(QLatin1Char(state.parity))
+                  .arg(state.stop));
+    else
+        write(QStringLiteral("[%1] settings: %2,%3,%4,%5")
+                  .arg(stamp())
+                  .arg(state.baud)
+                  .arg(QLatin1Char(state.parity))
+                  .arg(state.data)
+                  .arg(state.stop));
+}
+
+void SimLog::lines(const SimPortState &state) {
+    if (m_json) {
+        write(QStringLiteral("{\"event\":\"lines\",\"t\":%1,\"dtr\":%2,\"rts\":%3}")
+                  .arg(stamp(), jsonBool(state.dtr), jsonBool(state.rts)));
+        return;
+    }
+    const auto level = [](bool high) {
+        return high ? QStringLiteral("high") : QStringLiteral("low");
+    };
+    write(QStringLiteral("[%1] lines: DTR %2, RTS %3  -> %4")
+              .arg(stamp(), level(state.dtr), level(state.rts),
+                   state.dtr || state.rts ? QStringLiteral("TRANSMITTING (keyed)")
+                                          : QStringLiteral("receiving")));
+}
+
+void SimLog::frame(const QByteArray &frame, const QString &name) {
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"frame\",\"t\":%1,\"hex\":\"%2\",\"name\":%3}")
+                  .arg(stamp(), QString::fromLatin1(frame.toHex()), jsonString(name)));
+    else
+        write(QStringLiteral("[%1] frame: %2  %3")
+                  .arg(stamp(), QString::fromLatin1(frame.toHex(' ')), name));
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "tools/ft847-sim/rfc2217server.h"
+
+#include <QString>
+#include <cstdio>
+
+// The virtual radio's log on standard output, flushed per line: readable text, or one JSON
+// object a line for programs. Times are CLOCK_MONOTONIC seconds, comparable across processes.
+class SimLog {
+public:
+    explicit SimLog(bool json, std::FILE *out = stdout);
+
+    void listening(const QString &address);
+    void connected(const QString &peer);
+    void refused(const QString &peer);
+    void disconnected();
+    void settings(const SimPortState &state);
+    void lines(const SimPortState &state);
+    void frame(const QByteArray &frame, const QString &name);
+
+    static double monotonicSeconds();
+
+private:
+    void write(const QString &line);
+    QString stamp() const;
+
+    bool m_json = false;
+    std::FILE *m_out = nullptr;
+};

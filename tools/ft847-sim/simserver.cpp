@@ -1,0 +1,84 @@
+#include "tools/ft847-sim/simserver.h"
+
+#include "tools/ft847-sim/ft847frames.h"
+
+namespace {
+constexpr int FrameSize = 5;
+
+QString endpoint(const QHostAddress &address, quint16 port) {
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    return host + QLatin1Char(':') + QString::number(port);
+}
+} // namespace
+
+SimServer::SimServer(SimLog &log, QObject *parent)
+    : QObject(parent)
+    , m_log(log) {
+    connect(&m_server, &QTcpServer::newConnection, this, &SimServer::accept);
+}
+
+bool SimServer::listen(const QHostAddress &address, quint16 port) {
+    return m_server.listen(address, port);
+}
+
+QString SimServer::address() const {
+    return endpoint(m_server.serverAddress(), m_server.serverPort());
+}
+
+void SimServer::accept() {
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        const QString peer = endpoint(socket->peerAddress(), socket->peerPort());
+        if (m_client) {
+            m_log.refused(peer);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_client = socket;
+        m_session = Rfc2217ServerSession();
+        m_frame.clear();
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(socket, &QTcpSocket::readyRead, this, &SimServer::readClient);
+        connect(socket, &QTcpSocket::disconnected, this, &SimServer::clientGone);
+        m_log.connected(peer);
+        socket->write(m_session.start());
+    }
+}
+
+void SimServer::readClient() {
+    if (!m_client)
+        return;
+    const SimPortState before = m_session.state();
+    const auto result = m_session.receive(m_client->readAll());
+    if (!result.replies.isEmpty())
+        m_client->write(result.replies);
+    const SimPortState &after = m_session.state();
+    // Settings and lines are reported before the data of the same read: a client sends them
+    // first, and the radio acts on them first.
+    if (!after.sameSettings(before))
+        m_log.settings(after);
+    if (!after.sameLines(before))
+        m_log.lines(after);
+    m_frame += result.data;
+    while (m_frame.size() >= FrameSize) {
+        const QByteArray frame = m_frame.left(FrameSize);
+        m_frame.remove(0, FrameSize);
+        m_log.frame(frame, ft847FrameName(frame));
+    }
+}
+
+void SimServer::clientGone() {
+    if (!m_client)
+        return;
+    readClient();
+    const SimPortState before = m_session.state();
+    m_session.dropLines();
+    if (!m_session.state().sameLines(before))
+        m_log.lines(m_session.state());
+    m_log.disconnected();
+    m_client->deleteLater();
+    m_client = nullptr;
+    m_frame.clear();
+}
