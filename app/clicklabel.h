@@ -4,7 +4,8 @@
 
 // A label without background that reports clicks: laid over the indicator so the indicator can
 // be clicked and shows a tool tip.
-class ClickLabel : public QLabel {
+class ClickLabel : public QLabel
+{
     Q_OBJECT
 public:
     explicit ClickLabel(QWidget *parent = nullptr);

@@ -4,20 +4,24 @@
 #include "app/indicator.h"
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
+#include "ptt/pttswitch.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
     : QWidget(parent)
-    , m_comport(std::move(portFactory)) {
+    , m_comport(std::move(portFactory))
+{
     setWindowTitle(Caption);
     // A fixed frame: only the program changes the width.
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint);
     // The layout was drawn for an 8-point interface font; larger fonts clip the captions.
     QFont small = font();
     small.setPointSizeF(8.0);
@@ -28,19 +32,23 @@ Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
 
 Form1::~Form1() = default;
 
-int Form1::toPixels(double twips) const {
+int Form1::toPixels(double twips) const
+{
     return qRound(twips * logicalDpiX() / 1440.0);
 }
 
-double Form1::toTwips(int pixels) const {
+double Form1::toTwips(int pixels) const
+{
     return pixels * 1440.0 / logicalDpiX();
 }
 
-void Form1::placeTwips(QWidget *control, int left, int top, int width, int height) {
+void Form1::placeTwips(QWidget *control, int left, int top, int width, int height)
+{
     control->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
 }
 
-void Form1::buildControls() {
+void Form1::buildControls()
+{
     m_Shape1 = new Indicator(this);
     placeTwips(m_Shape1, 285, 240, 615, 495);
 
@@ -100,41 +108,48 @@ void Form1::buildControls() {
     setTabOrder(m_Command1, m_Check2);
 
     m_Timer1 = new QTimer(this);
-    m_Timer1->setSingleShot(false);
+    m_ptt = new PttSwitch(m_comport, m_Timer1, static_cast<PttWindow &>(*this), this);
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
     connect(m_Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);
     connect(m_Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
 }
 
-float Form1::Width() const {
+float Form1::Width() const
+{
     return static_cast<float>(toTwips(frameGeometry().width()));
 }
 
-float Form1::ScaleWidth() const {
+float Form1::ScaleWidth() const
+{
     return static_cast<float>(toTwips(width()));
 }
 
 // The frame is taken as the border width measured at start-up, so the two panel widths stay the
 // same whether or not the window manager has framed the window yet.
-void Form1::setWidth(float outerTwips) {
+void Form1::setWidth(float outerTwips)
+{
     const int inner = qMax(1, toPixels(outerTwips - m_BorderWidth));
     setFixedSize(inner, toPixels(InnerHeightTwips));
 }
 
-float Form1::collapsedWidth() const {
+float Form1::collapsedWidth() const
+{
     const float left = static_cast<float>(toTwips(m_Command1->x()));
     const float width = static_cast<float>(toTwips(m_Command1->width()));
     return 2.0f * left + width + m_BorderWidth;
 }
 
-float Form1::expandedWidth() const {
+float Form1::expandedWidth() const
+{
     const float width = static_cast<float>(toTwips(m_Text1->width()));
     const float left = static_cast<float>(toTwips(m_Text1->x()));
     return left + width + 2.0f * m_BorderWidth;
 }
 
-void Form1::Command1_Click() {
+void Form1::Command1_Click()
+{
     if (m_Command1->text() == MoreCaption) {
         m_Command1->setText(LessCaption);
         m_Combo1->setEnabled(true);
@@ -150,4 +165,59 @@ void Form1::Command1_Click() {
         m_Check2->setEnabled(false);
         setWidth(collapsedWidth());
     }
+}
+
+void Form1::ptt(const std::int32_t &command, const std::int32_t &state)
+{
+    m_ptt->ptt(command, state);
+}
+
+QColor Form1::indicatorColor() const
+{
+    return m_Shape1->FillColor();
+}
+
+void Form1::setIndicatorColor(const QColor &color)
+{
+    m_Shape1->setFillColor(color);
+}
+
+void Form1::unload()
+{
+    close();
+}
+
+// One box at a time, and never modal: the host keeps being served while it is open.
+void Form1::reportPortError()
+{
+    if (m_portErrorBox)
+        return;
+    auto *box =
+        new QMessageBox(QMessageBox::NoIcon, ProgramTitle, PortErrorText, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->setWindowModality(Qt::NonModal);
+    m_portErrorBox = box;
+    box->show();
+}
+
+// The port closes with the window. The lines are dropped first, so closing the utility while
+// transmitting never leaves the radio keyed.
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (m_comport.PortOpen()) {
+        for (const auto &drop : {&CommControl::setRTSEnable, &CommControl::setDTREnable}) {
+            try {
+                (m_comport.*drop)(false);
+            } catch (const std::exception &) {
+            }
+        }
+        try {
+            m_comport.setPortOpen(false);
+        } catch (const std::exception &) {
+        }
+    }
+    if (m_portErrorBox)
+        m_portErrorBox->close();
+    QWidget::closeEvent(event);
 }

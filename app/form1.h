@@ -1,13 +1,18 @@
 #pragma once
 
+#include "ptt/pttwindow.h"
 #include "serial/commcontrol.h"
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
+#include <cstdint>
 
 class ClickLabel;
 class Indicator;
 class ListComboBox;
 class QLabel;
+class PttSwitch;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -16,9 +21,13 @@ class ValueCheckBox;
 // The utility's only window: the transmit/receive indicator, the "&More>>" button and the
 // options panel that the button reveals to the right. Geometry is kept in twips (1440 to the
 // inch) and converted with the screen's logical resolution.
-class Form1 : public QWidget {
+class Form1 : public QWidget, private PttWindow
+{
     Q_OBJECT
 public:
+    // The title of the utility's message boxes.
+    static inline const QString ProgramTitle = QStringLiteral("zolvek-ptt");
+    static inline const QString PortErrorText = QStringLiteral("Com port error");
     static inline const QString Caption = QStringLiteral("ZOLVEK Yaesu  FT-847 PTT V1");
     static inline const QString MoreCaption = QStringLiteral("&More>>");
     static inline const QString LessCaption = QStringLiteral("&Less<<");
@@ -33,6 +42,13 @@ public:
     void Form_Load();
 
     void Command1_Click();
+
+    // Switches the radio: command 0 with state 1 transmits, with state 0 receives; command 1
+    // closes the utility. The two values are read, never written.
+    void ptt(const std::int32_t &command, const std::int32_t &state);
+    PttSwitch &switching() const { return *m_ptt; }
+    // The open "Com port error" box, if one is showing.
+    QMessageBox *portErrorBox() const { return m_portErrorBox; }
 
     bool FormReady() const { return m_FormReady; }
     float BorderWidth() const { return m_BorderWidth; }
@@ -57,7 +73,15 @@ public:
     int toPixels(double twips) const;
     double toTwips(int pixels) const;
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    QColor indicatorColor() const override;
+    void setIndicatorColor(const QColor &color) override;
+    void unload() override;
+    void reportPortError() override;
+
     void buildControls();
     void placeTwips(QWidget *control, int left, int top, int width, int height);
     float collapsedWidth() const;
@@ -77,6 +101,8 @@ private:
     ValueCheckBox *m_Check2 = nullptr;
     QTimer *m_Timer1 = nullptr;
     CommControl m_comport;
+    PttSwitch *m_ptt = nullptr;
+    QPointer<QMessageBox> m_portErrorBox;
 
     bool m_FormReady = false;
     float m_BorderWidth = 0.0f;

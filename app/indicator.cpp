@@ -3,19 +3,22 @@
 #include <QPainter>
 
 Indicator::Indicator(QWidget *parent)
-    : QWidget(parent) {
+    : QWidget(parent)
+{
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
 }
 
-void Indicator::setFillColor(const QColor &color) {
+void Indicator::setFillColor(const QColor &color)
+{
     if (color == m_fillColor)
         return;
     m_fillColor = color;
     update();
 }
 
-void Indicator::paintEvent(QPaintEvent *) {
+void Indicator::paintEvent(QPaintEvent *)
+{
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const int diameter = qMin(width(), height()) - 1;

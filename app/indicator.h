@@ -4,7 +4,8 @@
 #include <QWidget>
 
 // The round transmit/receive lamp: a filled circle in its fill colour.
-class Indicator : public QWidget {
+class Indicator : public QWidget
+{
     Q_OBJECT
 public:
     explicit Indicator(QWidget *parent = nullptr);

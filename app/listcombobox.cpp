@@ -3,11 +3,13 @@
 #include "app/controlerror.h"
 
 ListComboBox::ListComboBox(QWidget *parent)
-    : QComboBox(parent) {
+    : QComboBox(parent)
+{
     setEditable(false);
 }
 
-void ListComboBox::setListIndex(int index) {
+void ListComboBox::setListIndex(int index)
+{
     if (index < -1 || index >= count())
         throw ControlError(QStringLiteral("Invalid property value: list index %1 (-1 to %2)")
                                .arg(index)

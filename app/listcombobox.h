@@ -4,7 +4,8 @@
 
 // A drop-down list that takes no typing, with a list index: -1 for no selection, otherwise the
 // position of the selected item.
-class ListComboBox : public QComboBox {
+class ListComboBox : public QComboBox
+{
     Q_OBJECT
 public:
     explicit ListComboBox(QWidget *parent = nullptr);

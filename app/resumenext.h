@@ -13,9 +13,11 @@
 //     if (step.condition([&] { return port.PortOpen(); }))
 //         step([&] { port.setPortOpen(false); });
 //     if (step.failed()) ...
-class ResumeNext {
+class ResumeNext
+{
 public:
-    template <typename Statement> void operator()(Statement &&statement) noexcept {
+    template <typename Statement> void operator()(Statement &&statement) noexcept
+    {
         try {
             std::forward<Statement>(statement)();
         } catch (const std::exception &error) {
@@ -26,7 +28,8 @@ public:
     }
 
     // The value of an if's condition. A condition that fails counts as true: the body runs.
-    template <typename Test> bool condition(Test &&test) noexcept {
+    template <typename Test> bool condition(Test &&test) noexcept
+    {
         try {
             return std::forward<Test>(test)();
         } catch (const std::exception &error) {

@@ -16,7 +16,8 @@ Q_LOGGING_CATEGORY(lcStartup, "zolvek.startup")
 
 // Nothing that fails here stops the window from coming up: a failing step is skipped, and the
 // controls and the port keep the values they had.
-void Form1::Form_Load() {
+void Form1::Form_Load()
+{
     ResumeNext step;
     const auto storedComPort = [] {
         return GetSetting(Options::App, Options::ComSection, Options::ComPortKey,

@@ -3,9 +3,12 @@
 #include "app/controlerror.h"
 
 ValueCheckBox::ValueCheckBox(const QString &text, QWidget *parent)
-    : QCheckBox(text, parent) {}
+    : QCheckBox(text, parent)
+{
+}
 
-int ValueCheckBox::Value() const {
+int ValueCheckBox::Value() const
+{
     switch (checkState()) {
     case Qt::Unchecked:
         return 0;
@@ -17,7 +20,8 @@ int ValueCheckBox::Value() const {
     return 0;
 }
 
-void ValueCheckBox::setValue(int value) {
+void ValueCheckBox::setValue(int value)
+{
     switch (value) {
     case 0:
         setCheckState(Qt::Unchecked);
@@ -35,6 +39,7 @@ void ValueCheckBox::setValue(int value) {
     }
 }
 
-void ValueCheckBox::nextCheckState() {
+void ValueCheckBox::nextCheckState()
+{
     setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }

@@ -4,7 +4,8 @@
 
 // A check box with an integer value: 0 cleared, 1 ticked, 2 greyed. The program may set 2; a
 // click by the user only ever ticks or clears it.
-class ValueCheckBox : public QCheckBox {
+class ValueCheckBox : public QCheckBox
+{
     Q_OBJECT
 public:
     explicit ValueCheckBox(const QString &text, QWidget *parent = nullptr);

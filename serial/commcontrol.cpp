@@ -5,21 +5,26 @@
 
 CommControl::CommControl(PortBackendFactory factory, DeviceResolver resolver)
     : m_factory(std::move(factory))
-    , m_resolver(std::move(resolver)) {}
+    , m_resolver(std::move(resolver))
+{
+}
 
 CommControl::~CommControl() = default;
 
-CommControl::DeviceResolver CommControl::deviceResolverFromStore() {
+CommControl::DeviceResolver CommControl::deviceResolverFromStore()
+{
     return [](int port) {
         return deviceForPort(port);
     };
 }
 
-QString CommControl::device() const {
+QString CommControl::device() const
+{
     return m_resolver(m_port);
 }
 
-void CommControl::setCommPort(int port) {
+void CommControl::setCommPort(int port)
+{
     if (port < FirstPort || port > LastPort)
         throw PortError(PortError::InvalidPortNumber,
                         QStringLiteral("Invalid port number %1 (COM%2 to COM%3)")
@@ -32,14 +37,16 @@ void CommControl::setCommPort(int port) {
     m_port = static_cast<std::int16_t>(port);
 }
 
-void CommControl::setSettings(const QString &text) {
+void CommControl::setSettings(const QString &text)
+{
     const LineSettings settings = LineSettings::parse(text);
     if (m_backend)
         m_backend->applySettings(settings);
     m_settings = settings;
 }
 
-void CommControl::setPortOpen(bool open) {
+void CommControl::setPortOpen(bool open)
+{
     if (!open) {
         if (m_backend) {
             auto backend = std::move(m_backend);
@@ -55,19 +62,22 @@ void CommControl::setPortOpen(bool open) {
     m_backend = std::move(backend);
 }
 
-void CommControl::setDTREnable(bool high) {
+void CommControl::setDTREnable(bool high)
+{
     if (m_backend)
         m_backend->setDtr(high);
     m_dtr = high;
 }
 
-void CommControl::setRTSEnable(bool high) {
+void CommControl::setRTSEnable(bool high)
+{
     if (m_backend)
         m_backend->setRts(high);
     m_rts = high;
 }
 
-void CommControl::Output(const QByteArray &bytes) {
+void CommControl::Output(const QByteArray &bytes)
+{
     if (!m_backend)
         throw PortError(PortError::PortNotOpen,
                         QStringLiteral("Cannot write: COM%1 is not open").arg(m_port));

@@ -12,7 +12,8 @@
 // The serial port object the window talks to the radio through. It keeps the port number, the
 // line settings and both line states whether the port is open or not; opening applies them.
 // Every failure raises PortError and leaves the previous state in place.
-class CommControl {
+class CommControl
+{
 public:
     using DeviceResolver = std::function<QString(int port)>;
 

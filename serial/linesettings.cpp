@@ -10,17 +10,20 @@ namespace {
 constexpr std::array StandardRates{110,   300,   600,   1200,  2400,  4800,   9600,   14400,
                                    19200, 28800, 38400, 56000, 57600, 115200, 128000, 256000};
 
-[[noreturn]] void refuse(const QString &why) {
+[[noreturn]] void refuse(const QString &why)
+{
     throw PortError(PortError::InvalidPropertyValue,
                     QStringLiteral("Invalid line settings: %1").arg(why));
 }
 
-QString shown(const QString &field) {
-    return QLatin1Char('"') + field.left(20) +
-           (field.size() > 20 ? QStringLiteral("...\"") : QStringLiteral("\""));
+QString shown(const QString &field)
+{
+    return QLatin1Char('"') + field.left(20)
+           + (field.size() > 20 ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
-bool allDigits(const QString &text) {
+bool allDigits(const QString &text)
+{
     if (text.isEmpty())
         return false;
     for (const QChar c : text) {
@@ -32,7 +35,8 @@ bool allDigits(const QString &text) {
 
 } // namespace
 
-LineSettings LineSettings::parse(const QString &text) {
+LineSettings LineSettings::parse(const QString &text)
+{
     const QStringList fields = text.split(QLatin1Char(','));
     if (fields.size() != 4)
         refuse(QStringLiteral("expected baud,parity,data,stop such as 4800,n,8,2, got %1")
@@ -75,7 +79,8 @@ LineSettings LineSettings::parse(const QString &text) {
     return result;
 }
 
-QString LineSettings::stopBitsText() const {
+QString LineSettings::stopBitsText() const
+{
     switch (stopBits) {
     case StopBits::One:
         return QStringLiteral("1");
@@ -87,7 +92,8 @@ QString LineSettings::stopBitsText() const {
     return QString();
 }
 
-QString LineSettings::toText() const {
+QString LineSettings::toText() const
+{
     return QStringLiteral("%1,%2,%3,%4")
         .arg(baud)
         .arg(QLatin1Char(parity))

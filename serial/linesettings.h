@@ -12,7 +12,8 @@
 //
 // Blanks around each field are allowed. Anything else, the empty text included, is refused with a
 // message that names the field that is wrong.
-struct LineSettings {
+struct LineSettings
+{
     enum class StopBits { One, OneAndHalf, Two };
 
     int baud = 9600;

@@ -9,7 +9,8 @@ namespace {
 
 constexpr int WriteTimeoutMs = 1000;
 
-QSerialPort::Parity toQt(char parity) {
+QSerialPort::Parity toQt(char parity)
+{
     switch (parity) {
     case 'e':
         return QSerialPort::EvenParity;
@@ -24,7 +25,8 @@ QSerialPort::Parity toQt(char parity) {
     }
 }
 
-QSerialPort::StopBits toQt(LineSettings::StopBits stop) {
+QSerialPort::StopBits toQt(LineSettings::StopBits stop)
+{
     switch (stop) {
     case LineSettings::StopBits::OneAndHalf:
         return QSerialPort::OneAndHalfStop;
@@ -39,26 +41,31 @@ QSerialPort::StopBits toQt(LineSettings::StopBits stop) {
 } // namespace
 
 LocalPortBackend::LocalPortBackend(const QString &device)
-    : m_device(device) {
+    : m_device(device)
+{
     m_port.setPortName(device);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-LocalPortBackend::~LocalPortBackend() {
+LocalPortBackend::~LocalPortBackend()
+{
     m_port.close();
 }
 
-void LocalPortBackend::raise(int number, const QString &what) const {
+void LocalPortBackend::raise(int number, const QString &what) const
+{
     throw PortError(number, QStringLiteral("%1 %2: %3").arg(what, m_device, m_port.errorString()));
 }
 
-void LocalPortBackend::requireOpen() const {
+void LocalPortBackend::requireOpen() const
+{
     if (!m_port.isOpen())
         throw PortError(PortError::PortNotOpen,
                         QStringLiteral("Port %1 is not open").arg(m_device));
 }
 
-void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts) {
+void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
+{
     if (isSystemConsole(m_device))
         throw PortError(
             PortError::PortUnavailable,
@@ -85,32 +92,37 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts) {
     }
 }
 
-void LocalPortBackend::close() {
+void LocalPortBackend::close()
+{
     m_port.close();
 }
 
-void LocalPortBackend::applySettings(const LineSettings &settings) {
+void LocalPortBackend::applySettings(const LineSettings &settings)
+{
     requireOpen();
-    if (!m_port.setBaudRate(settings.baud) || !m_port.setParity(toQt(settings.parity)) ||
-        !m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits)) ||
-        !m_port.setStopBits(toQt(settings.stopBits)))
+    if (!m_port.setBaudRate(settings.baud) || !m_port.setParity(toQt(settings.parity))
+        || !m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits))
+        || !m_port.setStopBits(toQt(settings.stopBits)))
         raise(PortError::CommStateFailed,
               QStringLiteral("Cannot apply %1 to").arg(settings.toText()));
 }
 
-void LocalPortBackend::setDtr(bool high) {
+void LocalPortBackend::setDtr(bool high)
+{
     requireOpen();
     if (!m_port.setDataTerminalReady(high))
         raise(PortError::CommStateFailed, QStringLiteral("Cannot set DTR on"));
 }
 
-void LocalPortBackend::setRts(bool high) {
+void LocalPortBackend::setRts(bool high)
+{
     requireOpen();
     if (!m_port.setRequestToSend(high))
         raise(PortError::CommStateFailed, QStringLiteral("Cannot set RTS on"));
 }
 
-void LocalPortBackend::write(const QByteArray &bytes) {
+void LocalPortBackend::write(const QByteArray &bytes)
+{
     requireOpen();
     if (m_port.write(bytes) != bytes.size())
         raise(PortError::WriteFailed, QStringLiteral("Cannot write to"));

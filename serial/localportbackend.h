@@ -5,7 +5,8 @@
 #include <QSerialPort>
 
 // A serial device on this machine, through QSerialPort.
-class LocalPortBackend : public PortBackend {
+class LocalPortBackend : public PortBackend
+{
 public:
     explicit LocalPortBackend(const QString &device);
     ~LocalPortBackend() override;

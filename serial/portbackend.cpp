@@ -6,7 +6,8 @@
 
 #include <QRegularExpression>
 
-std::unique_ptr<PortBackend> createPortBackend(const QString &address) {
+std::unique_ptr<PortBackend> createPortBackend(const QString &address)
+{
     if (address.startsWith(QStringLiteral("rfc2217://"), Qt::CaseInsensitive))
         return std::make_unique<Rfc2217PortBackend>(address);
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));

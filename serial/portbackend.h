@@ -10,7 +10,8 @@
 // One open connection to a radio's serial port: a local device, or a remote port reached over
 // the network. Every failure raises PortError. The port object creates a backend for each open
 // and drops it at close.
-class PortBackend {
+class PortBackend
+{
 public:
     virtual ~PortBackend() = default;
 

@@ -5,7 +5,8 @@
 
 // The one error the port object raises. Callers only ask whether one occurred; the number and
 // message are for people.
-class PortError : public std::runtime_error {
+class PortError : public std::runtime_error
+{
 public:
     static constexpr int InvalidPropertyValue = 380;
     static constexpr int InvalidPortNumber = 8002;
@@ -17,7 +18,9 @@ public:
 
     PortError(int number, const QString &message)
         : std::runtime_error(message.toStdString())
-        , m_number(number) {}
+        , m_number(number)
+    {
+    }
     int number() const { return m_number; }
     QString message() const { return QString::fromStdString(what()); }
 

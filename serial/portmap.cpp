@@ -8,7 +8,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-QString defaultDeviceForPort(int port) {
+QString defaultDeviceForPort(int port)
+{
 #ifdef Q_OS_WIN
     return QStringLiteral("\\\\.\\COM%1").arg(port);
 #else
@@ -16,14 +17,16 @@ QString defaultDeviceForPort(int port) {
 #endif
 }
 
-QString deviceForPort(int port) {
+QString deviceForPort(int port)
+{
     const QString mapped = GetSetting(Options::App, Options::PortsSection,
                                       QStringLiteral("COM%1").arg(port), QString())
                                .trimmed();
     return mapped.isEmpty() ? defaultDeviceForPort(port) : mapped;
 }
 
-bool isSystemConsole(const QString &device) {
+bool isSystemConsole(const QString &device)
+{
 #ifdef Q_OS_WIN
     Q_UNUSED(device);
     return false;

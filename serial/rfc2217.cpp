@@ -2,7 +2,8 @@
 
 namespace Rfc2217 {
 
-std::uint8_t parityCode(char parity) {
+std::uint8_t parityCode(char parity)
+{
     switch (parity) {
     case 'o':
         return 2;
@@ -17,7 +18,8 @@ std::uint8_t parityCode(char parity) {
     }
 }
 
-char parityFromCode(std::uint8_t code) {
+char parityFromCode(std::uint8_t code)
+{
     switch (code) {
     case 1:
         return 'n';
@@ -34,7 +36,8 @@ char parityFromCode(std::uint8_t code) {
     }
 }
 
-std::uint8_t stopCode(LineSettings::StopBits stop) {
+std::uint8_t stopCode(LineSettings::StopBits stop)
+{
     switch (stop) {
     case LineSettings::StopBits::Two:
         return 2;
@@ -46,7 +49,8 @@ std::uint8_t stopCode(LineSettings::StopBits stop) {
     return 1;
 }
 
-QString stopTextFromCode(std::uint8_t code) {
+QString stopTextFromCode(std::uint8_t code)
+{
     switch (code) {
     case 1:
         return QStringLiteral("1");
@@ -59,11 +63,13 @@ QString stopTextFromCode(std::uint8_t code) {
     }
 }
 
-QByteArray comPortCommand(std::uint8_t command, const QByteArray &value) {
+QByteArray comPortCommand(std::uint8_t command, const QByteArray &value)
+{
     return Telnet::subnegotiation(Telnet::COM_PORT_OPTION, char(command) + value);
 }
 
-QByteArray baudValue(std::uint32_t baud) {
+QByteArray baudValue(std::uint32_t baud)
+{
     QByteArray value(4, 0);
     value[0] = char(baud >> 24);
     value[1] = char(baud >> 16);
@@ -72,44 +78,51 @@ QByteArray baudValue(std::uint32_t baud) {
     return value;
 }
 
-std::uint32_t baudFromValue(const QByteArray &value) {
+std::uint32_t baudFromValue(const QByteArray &value)
+{
     if (value.size() < 4)
         return 0;
-    return std::uint32_t(std::uint8_t(value[0])) << 24 |
-           std::uint32_t(std::uint8_t(value[1])) << 16 |
-           std::uint32_t(std::uint8_t(value[2])) << 8 | std::uint32_t(std::uint8_t(value[3]));
+    return std::uint32_t(std::uint8_t(value[0])) << 24 | std::uint32_t(std::uint8_t(value[1])) << 16
+           | std::uint32_t(std::uint8_t(value[2])) << 8 | std::uint32_t(std::uint8_t(value[3]));
 }
 
-QByteArray ClientProtocol::start() {
-    return m_options.requestOurs(Telnet::COM_PORT_OPTION) + m_options.requestOurs(Telnet::BINARY) +
-           m_options.requestTheirs(Telnet::BINARY);
+QByteArray ClientProtocol::start()
+{
+    return m_options.requestOurs(Telnet::COM_PORT_OPTION) + m_options.requestOurs(Telnet::BINARY)
+           + m_options.requestTheirs(Telnet::BINARY);
 }
 
-bool ClientProtocol::comPortDecided() const {
+bool ClientProtocol::comPortDecided() const
+{
     return !m_options.oursPending(Telnet::COM_PORT_OPTION);
 }
 
-bool ClientProtocol::comPortAccepted() const {
+bool ClientProtocol::comPortAccepted() const
+{
     return m_options.oursOn(Telnet::COM_PORT_OPTION);
 }
 
-QByteArray ClientProtocol::ask(std::uint8_t command, const QByteArray &value) {
+QByteArray ClientProtocol::ask(std::uint8_t command, const QByteArray &value)
+{
     m_awaiting.insert(command, value);
     return comPortCommand(command, value);
 }
 
-QByteArray ClientProtocol::configure(const LineSettings &settings) {
-    return ask(SetBaudrate, baudValue(std::uint32_t(settings.baud))) +
-           ask(SetDatasize, QByteArray(1, char(settings.dataBits))) +
-           ask(SetParity, QByteArray(1, char(parityCode(settings.parity)))) +
-           ask(SetStopsize, QByteArray(1, char(stopCode(settings.stopBits))));
+QByteArray ClientProtocol::configure(const LineSettings &settings)
+{
+    return ask(SetBaudrate, baudValue(std::uint32_t(settings.baud)))
+           + ask(SetDatasize, QByteArray(1, char(settings.dataBits)))
+           + ask(SetParity, QByteArray(1, char(parityCode(settings.parity))))
+           + ask(SetStopsize, QByteArray(1, char(stopCode(settings.stopBits))));
 }
 
-QByteArray ClientProtocol::control(std::uint8_t value) {
+QByteArray ClientProtocol::control(std::uint8_t value)
+{
     return comPortCommand(SetControl, QByteArray(1, char(value)));
 }
 
-QByteArray ClientProtocol::data(const QByteArray &bytes) const {
+QByteArray ClientProtocol::data(const QByteArray &bytes) const
+{
     QByteArray out = Telnet::escape(bytes);
     // Without binary mode a bare CR must be followed by NUL (RFC 854).
     if (!m_options.oursOn(Telnet::BINARY) && out.contains('\r'))
@@ -117,7 +130,8 @@ QByteArray ClientProtocol::data(const QByteArray &bytes) const {
     return out;
 }
 
-void ClientProtocol::answer(const QByteArray &payload) {
+void ClientProtocol::answer(const QByteArray &payload)
+{
     if (payload.isEmpty())
         return;
     const std::uint8_t code = std::uint8_t(payload[0]);
@@ -136,7 +150,8 @@ void ClientProtocol::answer(const QByteArray &payload) {
     m_awaiting.erase(asked);
 }
 
-QByteArray ClientProtocol::receive(const QByteArray &bytes) {
+QByteArray ClientProtocol::receive(const QByteArray &bytes)
+{
     QByteArray replies;
     for (const Telnet::Event &event : m_decoder.feed(bytes)) {
         switch (event.kind) {

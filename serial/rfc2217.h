@@ -48,7 +48,8 @@ QByteArray baudValue(std::uint32_t baud);
 std::uint32_t baudFromValue(const QByteArray &value);
 
 // The client side, without sockets: what to send, and what the server's bytes mean.
-class ClientProtocol {
+class ClientProtocol
+{
 public:
     static constexpr int MaxReceived = 4096;
 

@@ -6,7 +6,8 @@
 #include <QRegularExpression>
 
 Rfc2217PortBackend::Rfc2217PortBackend(const QString &address)
-    : m_address(address) {
+    : m_address(address)
+{
     QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] { pump(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, &m_socket, [this] {
         if (m_lost.isEmpty())
@@ -14,17 +15,19 @@ Rfc2217PortBackend::Rfc2217PortBackend(const QString &address)
     });
     QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &m_socket,
                      [this](QAbstractSocket::SocketError error) {
-                         if (m_lost.isEmpty() && error != QAbstractSocket::SocketTimeoutError &&
-                             m_socket.state() != QAbstractSocket::ConnectedState)
+                         if (m_lost.isEmpty() && error != QAbstractSocket::SocketTimeoutError
+                             && m_socket.state() != QAbstractSocket::ConnectedState)
                              m_lost = m_socket.errorString();
                      });
 }
 
-Rfc2217PortBackend::~Rfc2217PortBackend() {
+Rfc2217PortBackend::~Rfc2217PortBackend()
+{
     m_socket.abort();
 }
 
-bool Rfc2217PortBackend::parseAddress(const QString &address, QString *host, quint16 *port) {
+bool Rfc2217PortBackend::parseAddress(const QString &address, QString *host, quint16 *port)
+{
     static const QRegularExpression form(
         QStringLiteral(R"(^rfc2217://(\[([0-9A-Fa-f:.]+)\]|([A-Za-z0-9.-]+)):([0-9]{1,5})/?$)"),
         QRegularExpression::CaseInsensitiveOption);
@@ -39,19 +42,22 @@ bool Rfc2217PortBackend::parseAddress(const QString &address, QString *host, qui
     return true;
 }
 
-void Rfc2217PortBackend::fail(int number, const QString &why) {
+void Rfc2217PortBackend::fail(int number, const QString &why)
+{
     m_socket.abort();
     throw PortError(number, QStringLiteral("%1: %2").arg(m_address, why));
 }
 
-void Rfc2217PortBackend::pump() {
+void Rfc2217PortBackend::pump()
+{
     const QByteArray replies = m_protocol.receive(m_socket.readAll());
     if (!replies.isEmpty())
         m_socket.write(replies);
 }
 
 void Rfc2217PortBackend::waitUntil(const std::function<bool()> &done, QDeadlineTimer deadline,
-                                   const QString &waitingFor) {
+                                   const QString &waitingFor)
+{
     pump();
     while (!done()) {
         if (!m_lost.isEmpty())
@@ -69,7 +75,8 @@ void Rfc2217PortBackend::waitUntil(const std::function<bool()> &done, QDeadlineT
     }
 }
 
-void Rfc2217PortBackend::send(const QByteArray &bytes) {
+void Rfc2217PortBackend::send(const QByteArray &bytes)
+{
     requireUsable();
     m_socket.write(bytes);
     // Out now, not at the next turn of the event loop: the radio is waiting for it.
@@ -80,7 +87,8 @@ void Rfc2217PortBackend::send(const QByteArray &bytes) {
             QStringLiteral("%1: cannot send: %2").arg(m_address, m_socket.errorString()));
 }
 
-void Rfc2217PortBackend::requireUsable() {
+void Rfc2217PortBackend::requireUsable()
+{
     // Look at the socket now rather than waiting for the event loop, so a connection the server
     // has dropped is noticed by the very next operation.
     if (m_lost.isEmpty() && m_socket.state() == QAbstractSocket::ConnectedState)
@@ -93,7 +101,8 @@ void Rfc2217PortBackend::requireUsable() {
                         QStringLiteral("%1: the port is not open").arg(m_address));
 }
 
-void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts) {
+void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts)
+{
     if (!parseAddress(m_address, &m_host, &m_port))
         throw PortError(PortError::InvalidPortNumber,
                         QStringLiteral("%1: not of the form rfc2217://HOST:PORT").arg(m_address));
@@ -126,7 +135,8 @@ void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts) 
         fail(PortError::CommStateFailed, m_protocol.refusal());
 }
 
-void Rfc2217PortBackend::close() {
+void Rfc2217PortBackend::close()
+{
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
         m_socket.flush();
         m_socket.disconnectFromHost();
@@ -136,7 +146,8 @@ void Rfc2217PortBackend::close() {
     m_socket.abort();
 }
 
-void Rfc2217PortBackend::applySettings(const LineSettings &settings) {
+void Rfc2217PortBackend::applySettings(const LineSettings &settings)
+{
     send(m_protocol.configure(settings));
     waitUntil([this] { return !m_protocol.awaitingAnswers(); }, QDeadlineTimer(WaitLimitMs),
               QStringLiteral("the line settings"));
@@ -145,14 +156,17 @@ void Rfc2217PortBackend::applySettings(const LineSettings &settings) {
                         QStringLiteral("%1: %2").arg(m_address, m_protocol.refusal()));
 }
 
-void Rfc2217PortBackend::setDtr(bool high) {
+void Rfc2217PortBackend::setDtr(bool high)
+{
     send(m_protocol.control(high ? Rfc2217::ControlDtrOn : Rfc2217::ControlDtrOff));
 }
 
-void Rfc2217PortBackend::setRts(bool high) {
+void Rfc2217PortBackend::setRts(bool high)
+{
     send(m_protocol.control(high ? Rfc2217::ControlRtsOn : Rfc2217::ControlRtsOff));
 }
 
-void Rfc2217PortBackend::write(const QByteArray &bytes) {
+void Rfc2217PortBackend::write(const QByteArray &bytes)
+{
     send(m_protocol.data(bytes));
 }

@@ -8,7 +8,8 @@
 
 // A serial port on another machine, reached as rfc2217://HOST:PORT (IPv4, [IPv6] or a host
 // name). No call waits longer than WaitLimitMs for the network.
-class Rfc2217PortBackend : public PortBackend {
+class Rfc2217PortBackend : public PortBackend
+{
 public:
     static constexpr int WaitLimitMs = 2000;
 

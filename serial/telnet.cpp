@@ -2,7 +2,8 @@
 
 namespace Telnet {
 
-QByteArray escape(const QByteArray &bytes) {
+QByteArray escape(const QByteArray &bytes)
+{
     if (!bytes.contains(char(IAC)))
         return bytes;
     QByteArray out;
@@ -15,13 +16,15 @@ QByteArray escape(const QByteArray &bytes) {
     return out;
 }
 
-QByteArray command(std::uint8_t verb, std::uint8_t option) {
+QByteArray command(std::uint8_t verb, std::uint8_t option)
+{
     QByteArray out;
     out.append(char(IAC)).append(char(verb)).append(char(option));
     return out;
 }
 
-QByteArray subnegotiation(std::uint8_t option, const QByteArray &payload) {
+QByteArray subnegotiation(std::uint8_t option, const QByteArray &payload)
+{
     QByteArray out;
     out.append(char(IAC)).append(char(SB)).append(char(option));
     out.append(escape(payload));
@@ -29,13 +32,15 @@ QByteArray subnegotiation(std::uint8_t option, const QByteArray &payload) {
     return out;
 }
 
-void Decoder::appendData(QList<Event> &events, char byte) {
+void Decoder::appendData(QList<Event> &events, char byte)
+{
     if (events.isEmpty() || events.last().kind != Event::Kind::Data)
         events.append(Event{Event::Kind::Data, 0, 0, {}});
     events.last().bytes.append(byte);
 }
 
-QList<Event> Decoder::feed(const QByteArray &bytes) {
+QList<Event> Decoder::feed(const QByteArray &bytes)
+{
     QList<Event> events;
     for (const char raw : bytes) {
         const auto byte = std::uint8_t(raw);
@@ -102,9 +107,12 @@ QList<Event> Decoder::feed(const QByteArray &bytes) {
 
 Options::Options(QSet<std::uint8_t> weWill, QSet<std::uint8_t> theyMay)
     : m_weWill(std::move(weWill))
-    , m_theyMay(std::move(theyMay)) {}
+    , m_theyMay(std::move(theyMay))
+{
+}
 
-QByteArray Options::requestOurs(std::uint8_t option) {
+QByteArray Options::requestOurs(std::uint8_t option)
+{
     if (m_ours.value(option) != State::No)
         return {};
     m_ours[option] = State::WantYes;
@@ -112,14 +120,16 @@ QByteArray Options::requestOurs(std::uint8_t option) {
     return command(WILL, option);
 }
 
-QByteArray Options::requestTheirs(std::uint8_t option) {
+QByteArray Options::requestTheirs(std::uint8_t option)
+{
     if (m_theirs.value(option) != State::No)
         return {};
     m_theirs[option] = State::WantYes;
     return command(DO, option);
 }
 
-QByteArray Options::receive(std::uint8_t verb, std::uint8_t option) {
+QByteArray Options::receive(std::uint8_t verb, std::uint8_t option)
+{
     switch (verb) {
     case WILL: {
         const State state = m_theirs.value(option);

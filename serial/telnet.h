@@ -28,7 +28,8 @@ QByteArray command(std::uint8_t verb, std::uint8_t option);
 // IAC SB option payload IAC SE, with the payload escaped.
 QByteArray subnegotiation(std::uint8_t option, const QByteArray &payload);
 
-struct Event {
+struct Event
+{
     enum class Kind { Data, Negotiation, Subnegotiation, Command };
     Kind kind = Kind::Data;
     std::uint8_t verb = 0;   // WILL/WONT/DO/DONT, or the command byte of Kind::Command
@@ -40,7 +41,8 @@ struct Event {
 
 // Splits a byte stream into events. Input may arrive cut at any byte; what is incomplete waits
 // for the next call. A subnegotiation longer than MaxSubnegotiation is dropped whole.
-class Decoder {
+class Decoder
+{
 public:
     static constexpr int MaxSubnegotiation = 256;
 
@@ -61,7 +63,8 @@ private:
 // One side's record of which options are on, in both directions (RFC 1143, without queues).
 // It answers the other side's requests and never answers a request that changes nothing, so two
 // sides cannot loop.
-class Options {
+class Options
+{
 public:
     Options(QSet<std::uint8_t> weWill, QSet<std::uint8_t> theyMay);
 
@@ -74,7 +77,8 @@ public:
     bool oursOn(std::uint8_t option) const { return m_ours.value(option) == State::Yes; }
     bool theirsOn(std::uint8_t option) const { return m_theirs.value(option) == State::Yes; }
     bool oursPending(std::uint8_t option) const { return m_ours.value(option) == State::WantYes; }
-    bool theirsPending(std::uint8_t option) const {
+    bool theirsPending(std::uint8_t option) const
+    {
         return m_theirs.value(option) == State::WantYes;
     }
     // True once the other side refused an option we asked for on our side.

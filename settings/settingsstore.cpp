@@ -7,14 +7,16 @@
 
 namespace {
 
-QString entryKey(const QString &section, const QString &key) {
+QString entryKey(const QString &section, const QString &key)
+{
     return section + QLatin1Char('/') + key;
 }
 
 } // namespace
 
 QString GetSetting(const QString &app, const QString &section, const QString &key,
-                   const QString &defaultValue) {
+                   const QString &defaultValue)
+{
     const auto store = openSettingsStore(app);
     const QVariant value = store->value(entryKey(section, key));
     if (!value.isValid())
@@ -27,7 +29,8 @@ QString GetSetting(const QString &app, const QString &section, const QString &ke
 }
 
 bool SaveSetting(const QString &app, const QString &section, const QString &key,
-                 const QString &value) {
+                 const QString &value)
+{
     prepareSettingsStoreForWrite(app);
     const auto store = openSettingsStore(app);
     store->setValue(entryKey(section, key), value);

@@ -6,7 +6,8 @@
 
 namespace {
 
-QString configHome() {
+QString configHome()
+{
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
         return xdg;
@@ -15,7 +16,8 @@ QString configHome() {
 
 // The options are the user's own: keep the folder and file private. An existing file keeps the
 // mode it has, since the store rewrites it through a temporary file that copies it.
-void preparePrivateFile(const QString &path) {
+void preparePrivateFile(const QString &path)
+{
     const QFileInfo info(path);
     QDir dir = info.absoluteDir();
     if (!dir.exists()) {
@@ -32,14 +34,17 @@ void preparePrivateFile(const QString &path) {
 
 } // namespace
 
-QString settingsLocation(const QString &app) {
+QString settingsLocation(const QString &app)
+{
     return configHome() + QLatin1Char('/') + app + QStringLiteral("/settings.ini");
 }
 
-std::unique_ptr<QSettings> openSettingsStore(const QString &app) {
+std::unique_ptr<QSettings> openSettingsStore(const QString &app)
+{
     return std::make_unique<QSettings>(settingsLocation(app), QSettings::IniFormat);
 }
 
-void prepareSettingsStoreForWrite(const QString &app) {
+void prepareSettingsStoreForWrite(const QString &app)
+{
     preparePrivateFile(settingsLocation(app));
 }

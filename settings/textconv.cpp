@@ -4,7 +4,8 @@
 #include <cfenv>
 #include <cmath>
 
-double textToDouble(const QString &text) {
+double textToDouble(const QString &text)
+{
     static const QRegularExpression number(
         QStringLiteral(R"(^[ \t]*[+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([eE][+-]?[0-9]+)?[ \t]*$)"));
     if (!number.match(text).hasMatch())
@@ -23,7 +24,8 @@ double textToDouble(const QString &text) {
     return value;
 }
 
-std::int16_t roundToInt16(double value) {
+std::int16_t roundToInt16(double value)
+{
     // Ties go to the even neighbour, as the stored options were always read.
     const int previous = std::fegetround();
     std::fesetround(FE_TONEAREST);
@@ -35,6 +37,7 @@ std::int16_t roundToInt16(double value) {
     return static_cast<std::int16_t>(rounded);
 }
 
-std::int16_t textToInt16(const QString &text) {
+std::int16_t textToInt16(const QString &text)
+{
     return roundToInt16(textToDouble(text));
 }

@@ -6,14 +6,17 @@
 
 // Conversions of stored text to numbers. A text that is not a decimal number raises "Type
 // mismatch"; a number outside the target's range raises "Overflow".
-class ConversionError : public std::runtime_error {
+class ConversionError : public std::runtime_error
+{
 public:
     static constexpr int TypeMismatch = 13;
     static constexpr int Overflow = 6;
 
     ConversionError(int number, const QString &message)
         : std::runtime_error(message.toStdString())
-        , m_number(number) {}
+        , m_number(number)
+    {
+    }
     int number() const { return m_number; }
 
 private:

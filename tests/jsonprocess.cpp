@@ -5,18 +5,21 @@
 #include <QJsonDocument>
 #include <QThread>
 
-JsonProcess::~JsonProcess() {
+JsonProcess::~JsonProcess()
+{
     stop();
 }
 
-bool JsonProcess::start(const QString &program, const QStringList &arguments, int timeoutMs) {
+bool JsonProcess::start(const QString &program, const QStringList &arguments, int timeoutMs)
+{
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.start(program, arguments);
     return m_process.waitForStarted(timeoutMs);
 }
 
-void JsonProcess::collect() {
+void JsonProcess::collect()
+{
     m_pending += m_process.readAllStandardOutput();
     qsizetype end;
     while ((end = m_pending.indexOf('\n')) >= 0) {
@@ -30,12 +33,14 @@ void JsonProcess::collect() {
     }
 }
 
-const JsonProcess::Events &JsonProcess::events() {
+const JsonProcess::Events &JsonProcess::events()
+{
     collect();
     return m_events;
 }
 
-bool JsonProcess::waitFor(const std::function<bool(const Events &)> &done, int timeoutMs) {
+bool JsonProcess::waitFor(const std::function<bool(const Events &)> &done, int timeoutMs)
+{
     const QDeadlineTimer deadline(timeoutMs);
     while (true) {
         collect();
@@ -53,7 +58,8 @@ bool JsonProcess::waitFor(const std::function<bool(const Events &)> &done, int t
     }
 }
 
-QJsonObject JsonProcess::waitForEvent(const QString &name, int timeoutMs) {
+QJsonObject JsonProcess::waitForEvent(const QString &name, int timeoutMs)
+{
     QJsonObject found;
     waitFor(
         [&](const Events &events) {
@@ -69,7 +75,8 @@ QJsonObject JsonProcess::waitForEvent(const QString &name, int timeoutMs) {
     return found;
 }
 
-void JsonProcess::stop() {
+void JsonProcess::stop()
+{
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -79,7 +86,8 @@ void JsonProcess::stop() {
     }
 }
 
-bool SimProcess::start() {
+bool SimProcess::start()
+{
     if (!JsonProcess::start(binaryPath(QStringLiteral("ft847-sim")), {QStringLiteral("--json")}))
         return false;
     const QJsonObject listening = waitForEvent(QStringLiteral("listening"));
@@ -87,7 +95,8 @@ bool SimProcess::start() {
     return !m_address.isEmpty();
 }
 
-JsonProcess::Events SimProcess::named(const QString &name) {
+JsonProcess::Events SimProcess::named(const QString &name)
+{
     Events result;
     for (const QJsonObject &event : events()) {
         if (event.value(QStringLiteral("event")).toString() == name)
@@ -96,22 +105,40 @@ JsonProcess::Events SimProcess::named(const QString &name) {
     return result;
 }
 
-QString binaryPath(const QString &name) {
+QString binaryPath(const QString &name)
+{
     return QStringLiteral(ZOLVEK_BIN_DIR "/") + name;
 }
 
-QString sourcePath(const QString &relative) {
+QString sourcePath(const QString &relative)
+{
     return QStringLiteral(ZOLVEK_SOURCE_DIR "/") + relative;
 }
 
-QString systemPython() {
+QString systemPython()
+{
     return QStringLiteral("/usr/bin/python3");
 }
 
-QProcessEnvironment utilityEnvironment(const QString &configHome) {
+QProcessEnvironment utilityEnvironment(const QString &configHome, bool onDisplay)
+{
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+               onDisplay ? QStringLiteral("xcb") : QStringLiteral("offscreen"));
     return env;
+}
+
+QString runCommand(const QString &program, const QStringList &arguments, int timeoutMs,
+                   int *exitCode)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }

@@ -7,7 +7,8 @@
 
 // A child process that prints one JSON object a line (ft847-sim --json, the Python peers).
 // Lines are collected as they come; waits are bounded.
-class JsonProcess {
+class JsonProcess
+{
 public:
     using Events = QList<QJsonObject>;
 
@@ -36,7 +37,8 @@ private:
 };
 
 // ft847-sim --json, started on a free loopback port.
-class SimProcess : public JsonProcess {
+class SimProcess : public JsonProcess
+{
 public:
     bool start();
     QString address() const { return m_address; }
@@ -53,5 +55,10 @@ QString sourcePath(const QString &relative);
 // Debian's interpreter, which has pyserial.
 QString systemPython();
 
-// The environment for running zolvek-ptt in a test: offscreen, with the test's options store.
-QProcessEnvironment utilityEnvironment(const QString &configHome);
+// The environment for running zolvek-ptt in a test, with the test's options store: offscreen,
+// or on the X display the test runs under.
+QProcessEnvironment utilityEnvironment(const QString &configHome, bool onDisplay = false);
+
+// Runs a short command to its end (or the time limit); returns its standard output, trimmed.
+QString runCommand(const QString &program, const QStringList &arguments, int timeoutMs = 10000,
+                   int *exitCode = nullptr);

@@ -8,7 +8,8 @@
 #include <QTextStream>
 #include <csignal>
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() >= 5 && args[1] == QStringLiteral("get")) {

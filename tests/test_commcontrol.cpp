@@ -8,7 +8,8 @@
 
 namespace {
 
-template <typename Action> int raisedNumber(Action &&action) {
+template <typename Action> int raisedNumber(Action &&action)
+{
     try {
         action();
     } catch (const PortError &error) {
@@ -19,7 +20,8 @@ template <typename Action> int raisedNumber(Action &&action) {
 
 } // namespace
 
-class TestCommControl : public QObject {
+class TestCommControl : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -45,12 +47,14 @@ private:
     std::shared_ptr<FakePortLog> m_log;
 };
 
-void TestCommControl::init() {
+void TestCommControl::init()
+{
     testStore().reset();
     m_log = std::make_shared<FakePortLog>();
 }
 
-void TestCommControl::initialState() {
+void TestCommControl::initialState()
+{
     CommControl port(fakePortFactory(m_log));
     QCOMPARE(port.CommPort(), 1);
     QCOMPARE(port.Settings(), "9600,n,8,1");
@@ -60,7 +64,8 @@ void TestCommControl::initialState() {
     QVERIFY(m_log->actions.isEmpty());
 }
 
-void TestCommControl::portNumbers_data() {
+void TestCommControl::portNumbers_data()
+{
     QTest::addColumn<int>("number");
     QTest::addColumn<int>("expected");
     QTest::newRow("COM1") << 1 << 1;
@@ -73,7 +78,8 @@ void TestCommControl::portNumbers_data() {
     QTest::newRow("large refused") << 32767 << 2;
 }
 
-void TestCommControl::portNumbers() {
+void TestCommControl::portNumbers()
+{
     QFETCH(int, number);
     QFETCH(int, expected);
     CommControl port(fakePortFactory(m_log));
@@ -83,7 +89,8 @@ void TestCommControl::portNumbers() {
     QCOMPARE(int(port.CommPort()), expected);
 }
 
-void TestCommControl::refusedSettingsKeepOld() {
+void TestCommControl::refusedSettingsKeepOld()
+{
     CommControl port(fakePortFactory(m_log));
     port.setSettings("4800,n,8,2");
     QCOMPARE(raisedNumber([&] { port.setSettings("4800,q,8,2"); }),
@@ -92,7 +99,8 @@ void TestCommControl::refusedSettingsKeepOld() {
     QCOMPARE(port.Settings(), "4800,n,8,2");
 }
 
-void TestCommControl::openAppliesStoredState() {
+void TestCommControl::openAppliesStoredState()
+{
     CommControl port(fakePortFactory(m_log), [](int n) { return QStringLiteral("dev%1").arg(n); });
     port.setCommPort(3);
     port.setSettings("4800,n,8,2");
@@ -103,7 +111,8 @@ void TestCommControl::openAppliesStoredState() {
     QCOMPARE(m_log->take(), QStringList{"open dev3 4800,n,8,2 dtr=1 rts=0"});
 }
 
-void TestCommControl::linesAppliedWhileOpen() {
+void TestCommControl::linesAppliedWhileOpen()
+{
     CommControl port(fakePortFactory(m_log));
     port.setPortOpen(true);
     m_log->take();
@@ -118,7 +127,8 @@ void TestCommControl::linesAppliedWhileOpen() {
     QVERIFY(port.DTREnable()); // a refused change leaves the recorded state
 }
 
-void TestCommControl::settingsAppliedWhileOpen() {
+void TestCommControl::settingsAppliedWhileOpen()
+{
     CommControl port(fakePortFactory(m_log));
     port.setPortOpen(true);
     m_log->take();
@@ -129,7 +139,8 @@ void TestCommControl::settingsAppliedWhileOpen() {
     QCOMPARE(port.Settings(), "1200,e,7,1");
 }
 
-void TestCommControl::failedOpenStaysClosed() {
+void TestCommControl::failedOpenStaysClosed()
+{
     CommControl port(fakePortFactory(m_log));
     m_log->failOpen = true;
     QVERIFY(raisedNumber([&] { port.setPortOpen(true); }) != 0);
@@ -140,7 +151,8 @@ void TestCommControl::failedOpenStaysClosed() {
     QVERIFY(port.PortOpen());
 }
 
-void TestCommControl::closedPortRefusesOutputAndNumberWhileOpen() {
+void TestCommControl::closedPortRefusesOutputAndNumberWhileOpen()
+{
     CommControl port(fakePortFactory(m_log));
     QCOMPARE(raisedNumber([&] { port.Output(QByteArray(5, 0)); }), PortError::PortNotOpen);
     port.setPortOpen(true);
@@ -153,7 +165,8 @@ void TestCommControl::closedPortRefusesOutputAndNumberWhileOpen() {
     QCOMPARE(m_log->openCount, 1);
 }
 
-void TestCommControl::failedCloseStillCloses() {
+void TestCommControl::failedCloseStillCloses()
+{
     CommControl port(fakePortFactory(m_log));
     port.setPortOpen(true);
     m_log->failClose = true;
@@ -162,7 +175,8 @@ void TestCommControl::failedCloseStillCloses() {
     QVERIFY(!port.PortOpen());
 }
 
-void TestCommControl::addressesFromStore() {
+void TestCommControl::addressesFromStore()
+{
     testStore().mapPort(2, "/dev/ttyUSB7");
     QCOMPARE(deviceForPort(2), "/dev/ttyUSB7");
     testStore().writeRaw("[Ports]\nCOM3=rfc2217://127.0.0.1:4000\n");
@@ -173,20 +187,23 @@ void TestCommControl::addressesFromStore() {
     testStore().reset();
 }
 
-void TestCommControl::unmappableAddresses_data() {
+void TestCommControl::unmappableAddresses_data()
+{
     QTest::addColumn<QString>("address");
     QTest::newRow("unknown scheme") << "ftp://127.0.0.1:21";
     QTest::newRow("empty") << "";
 }
 
-void TestCommControl::unmappableAddresses() {
+void TestCommControl::unmappableAddresses()
+{
     QFETCH(QString, address);
     CommControl port(createPortBackend, [&](int) { return address; });
     QVERIFY(raisedNumber([&] { port.setPortOpen(true); }) != 0);
     QVERIFY(!port.PortOpen());
 }
 
-void TestCommControl::consoleRecognised() {
+void TestCommControl::consoleRecognised()
+{
     QVERIFY(isSystemConsole("/dev/console"));
     QFile active("/sys/class/tty/console/active");
     if (active.open(QIODevice::ReadOnly)) {
@@ -200,7 +217,8 @@ void TestCommControl::consoleRecognised() {
     QVERIFY(!isSystemConsole("/nonexistent/device"));
 }
 
-void TestCommControl::ptyCarriesFramesButNotLines() {
+void TestCommControl::ptyCarriesFramesButNotLines()
+{
     PtyPair pty;
     QVERIFY(pty.isValid());
     testStore().mapPort(1, pty.slavePath());
@@ -216,13 +234,15 @@ void TestCommControl::ptyCarriesFramesButNotLines() {
     QVERIFY(!port.PortOpen());
 }
 
-void TestCommControl::missingDevice() {
+void TestCommControl::missingDevice()
+{
     CommControl port; // COM1 maps to a missing path in the test store
     QCOMPARE(raisedNumber([&] { port.setPortOpen(true); }), PortError::PortUnavailable);
     QVERIFY(!port.PortOpen());
 }
 
-void TestCommControl::busyDevice() {
+void TestCommControl::busyDevice()
+{
     PtyPair pty;
     QVERIFY(pty.isValid());
     testStore().mapPort(1, pty.slavePath());

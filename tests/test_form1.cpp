@@ -14,12 +14,14 @@
 
 namespace {
 
-QStringList startupActions(const QString &device, const QString &settings) {
+QStringList startupActions(const QString &device, const QString &settings)
+{
     return {QStringLiteral("open %1 %2 dtr=0 rts=0").arg(device, settings), "dtr 0", "rts 0",
             "write 0000000000", "write 0300000007"};
 }
 
-QRect twipsRect(const Form1 &form, const QWidget *control) {
+QRect twipsRect(const Form1 &form, const QWidget *control)
+{
     const QRect px = control->geometry();
     return QRect(qRound(form.toTwips(px.x())), qRound(form.toTwips(px.y())),
                  qRound(form.toTwips(px.width())), qRound(form.toTwips(px.height())));
@@ -27,7 +29,8 @@ QRect twipsRect(const Form1 &form, const QWidget *control) {
 
 } // namespace
 
-class TestForm1 : public QObject {
+class TestForm1 : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -51,18 +54,21 @@ private:
     std::shared_ptr<FakePortLog> m_log;
 };
 
-void TestForm1::init() {
+void TestForm1::init()
+{
     testStore().reset();
     m_log = std::make_shared<FakePortLog>();
 }
 
-std::unique_ptr<Form1> TestForm1::loadedForm() {
+std::unique_ptr<Form1> TestForm1::loadedForm()
+{
     auto form = std::make_unique<Form1>(fakePortFactory(m_log));
     form->Form_Load();
     return form;
 }
 
-void TestForm1::layout() {
+void TestForm1::layout()
+{
     Form1 form(fakePortFactory(m_log));
     QCOMPARE(form.windowTitle(), "ZOLVEK Yaesu  FT-847 PTT V1");
     QCOMPARE(qRound(form.toTwips(form.height())), Form1::InnerHeightTwips);
@@ -80,7 +86,8 @@ void TestForm1::layout() {
     QVERIFY(!form.FormReady());
 }
 
-void TestForm1::controlsAsLaidOut_data() {
+void TestForm1::controlsAsLaidOut_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("twips");
     QTest::addColumn<QString>("caption");
@@ -102,7 +109,8 @@ void TestForm1::controlsAsLaidOut_data() {
                             << "Always on top of other windows" << false;
 }
 
-void TestForm1::controlsAsLaidOut() {
+void TestForm1::controlsAsLaidOut()
+{
     QFETCH(QString, name);
     QFETCH(QRect, twips);
     QFETCH(QString, caption);
@@ -130,7 +138,8 @@ void TestForm1::controlsAsLaidOut() {
         QCOMPARE(edit->text(), caption);
 }
 
-void TestForm1::focusOrder() {
+void TestForm1::focusOrder()
+{
     Form1 form(fakePortFactory(m_log));
     const QList<QWidget *> expected{form.Combo1(), form.Text1(), form.Check1(), form.Command1(),
                                     form.Check2()};
@@ -145,7 +154,8 @@ void TestForm1::focusOrder() {
     QCOMPARE(form.Label3()->focusPolicy(), Qt::NoFocus);
 }
 
-void TestForm1::firstRun() {
+void TestForm1::firstRun()
+{
     const QByteArray before = testStore().readRaw();
     auto form = loadedForm();
     QVERIFY(form->FormReady());
@@ -163,7 +173,8 @@ void TestForm1::firstRun() {
     QCOMPARE(testStore().readRaw(), before); // loading stores nothing
 }
 
-void TestForm1::storedPort_data() {
+void TestForm1::storedPort_data()
+{
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("listIndex");
     QTest::addColumn<int>("port");
@@ -183,7 +194,8 @@ void TestForm1::storedPort_data() {
     QTest::newRow("one point zero") << "1.0" << 0 << 1;
 }
 
-void TestForm1::storedPort() {
+void TestForm1::storedPort()
+{
     QFETCH(QString, stored);
     QFETCH(int, listIndex);
     QFETCH(int, port);
@@ -198,7 +210,8 @@ void TestForm1::storedPort() {
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "none"), stored);
 }
 
-void TestForm1::refusedSettingsText() {
+void TestForm1::refusedSettingsText()
+{
     SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "4800,x,8,2");
     auto form = loadedForm();
     QCOMPARE(form->Text1()->text(), "4800,x,8,2");
@@ -208,7 +221,8 @@ void TestForm1::refusedSettingsText() {
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, ""), "4800,x,8,2");
 }
 
-void TestForm1::storedCheckBoxes_data() {
+void TestForm1::storedCheckBoxes_data()
+{
     QTest::addColumn<QString>("min");
     QTest::addColumn<QString>("top");
     QTest::addColumn<int>("check1");
@@ -239,7 +253,8 @@ void TestForm1::storedCheckBoxes_data() {
                                   << "-1";
 }
 
-void TestForm1::storedCheckBoxes() {
+void TestForm1::storedCheckBoxes()
+{
     QFETCH(QString, min);
     QFETCH(QString, top);
     QFETCH(int, check1);
@@ -260,7 +275,8 @@ void TestForm1::storedCheckBoxes() {
     QCOMPARE(m_log->actions.size(), 5); // the port came up all the same
 }
 
-void TestForm1::portThatCannotOpen() {
+void TestForm1::portThatCannotOpen()
+{
     m_log->failOpen = true;
     auto form = loadedForm();
     QVERIFY(form->FormReady());
@@ -271,14 +287,16 @@ void TestForm1::portThatCannotOpen() {
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
 }
 
-void TestForm1::labelCoversIndicator() {
+void TestForm1::labelCoversIndicator()
+{
     auto form = loadedForm();
     QCOMPARE(form->Label3()->geometry(), form->Shape1()->geometry());
     QCOMPARE(form->childAt(form->Shape1()->geometry().center()), form->Label3());
     QVERIFY(!form->Label3()->autoFillBackground());
 }
 
-void TestForm1::panelOpensAndCloses() {
+void TestForm1::panelOpensAndCloses()
+{
     auto form = loadedForm();
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
@@ -312,7 +330,8 @@ void TestForm1::panelOpensAndCloses() {
     QCOMPARE(qRound(form->toTwips(form->height())), Form1::InnerHeightTwips);
 }
 
-void TestForm1::collapsedPanelUnreachableByKeyboard() {
+void TestForm1::collapsedPanelUnreachableByKeyboard()
+{
     auto form = loadedForm();
     form->show();
     QApplication::setActiveWindow(form.get());

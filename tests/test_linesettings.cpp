@@ -4,7 +4,8 @@
 
 #include <QTest>
 
-class TestLineSettings : public QObject {
+class TestLineSettings : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void accepted_data();
@@ -13,7 +14,8 @@ private Q_SLOTS:
     void refused();
 };
 
-void TestLineSettings::accepted_data() {
+void TestLineSettings::accepted_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("canonical");
     QTest::addColumn<int>("baud");
@@ -39,7 +41,8 @@ void TestLineSettings::accepted_data() {
                                   << "4800,n,8,2" << 4800;
 }
 
-void TestLineSettings::accepted() {
+void TestLineSettings::accepted()
+{
     QFETCH(QString, text);
     QFETCH(QString, canonical);
     QFETCH(int, baud);
@@ -49,7 +52,8 @@ void TestLineSettings::accepted() {
     QCOMPARE(LineSettings::parse(settings.toText()), settings);
 }
 
-void TestLineSettings::refused_data() {
+void TestLineSettings::refused_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("field");
     QTest::newRow("empty") << ""
@@ -92,7 +96,8 @@ void TestLineSettings::refused_data() {
                                 << "expected baud,parity,data,stop";
 }
 
-void TestLineSettings::refused() {
+void TestLineSettings::refused()
+{
     QFETCH(QString, text);
     QFETCH(QString, field);
     try {

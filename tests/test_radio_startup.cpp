@@ -11,7 +11,8 @@
 namespace {
 
 // Opens a port on `address`; returns how long the attempt took and the error it raised.
-qint64 timedOpen(const QString &address, QString *error) {
+qint64 timedOpen(const QString &address, QString *error)
+{
     CommControl port(createPortBackend, [&](int) { return address; });
     QElapsedTimer timer;
     timer.start();
@@ -35,7 +36,8 @@ c.recv(100)
 
 } // namespace
 
-class TestRadioStartup : public QObject {
+class TestRadioStartup : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void init() { testStore().reset(); }
@@ -47,7 +49,8 @@ private Q_SLOTS:
     void utilityKeepsRunningWhenRadioSilent();
 };
 
-void TestRadioStartup::utilityBringsRadioUpInReceive() {
+void TestRadioStartup::utilityBringsRadioUpInReceive()
+{
     SimProcess sim;
     QVERIFY(sim.start());
     testStore().mapPort(1, sim.url());
@@ -80,8 +83,8 @@ void TestRadioStartup::utilityBringsRadioUpInReceive() {
             QCOMPARE(event.value("rts"), QJsonValue(false));
         } else if (name == "frame") {
             QVERIFY(event.value("t").toDouble() >= lastSettingsTime);
-            order << "frame " + event.value("hex").toString() + " " +
-                         event.value("name").toString();
+            order << "frame " + event.value("hex").toString() + " "
+                         + event.value("name").toString();
         } else if (name != "listening") {
             order << name;
         }
@@ -91,7 +94,8 @@ void TestRadioStartup::utilityBringsRadioUpInReceive() {
     QVERIFY(lastSettingsTime > 0);
 }
 
-void TestRadioStartup::refusedConnection() {
+void TestRadioStartup::refusedConnection()
+{
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const quint16 port = closed.serverPort();
@@ -102,7 +106,8 @@ void TestRadioStartup::refusedConnection() {
     QVERIFY(ms < 2000);
 }
 
-void TestRadioStartup::silentServer() {
+void TestRadioStartup::silentServer()
+{
     QTcpServer silent; // accepts in the kernel, never says a word
     QVERIFY(silent.listen(QHostAddress::LocalHost));
     QString error;
@@ -112,7 +117,8 @@ void TestRadioStartup::silentServer() {
     QVERIFY2(ms >= 1900 && ms < 2600, qPrintable(QString::number(ms)));
 }
 
-void TestRadioStartup::serverWithoutComPortOption() {
+void TestRadioStartup::serverWithoutComPortOption()
+{
     QProcess server;
     server.start(systemPython(), {"-c", refusingServer});
     QVERIFY(server.waitForReadyRead(10000));
@@ -125,7 +131,8 @@ void TestRadioStartup::serverWithoutComPortOption() {
     server.waitForFinished(2000);
 }
 
-void TestRadioStartup::serverGoneMidSession() {
+void TestRadioStartup::serverGoneMidSession()
+{
     SimProcess sim;
     QVERIFY(sim.start());
     CommControl port(createPortBackend, [&](int) { return sim.url(); });
@@ -154,7 +161,8 @@ void TestRadioStartup::serverGoneMidSession() {
     QVERIFY(!port.PortOpen());
 }
 
-void TestRadioStartup::utilityKeepsRunningWhenRadioSilent() {
+void TestRadioStartup::utilityKeepsRunningWhenRadioSilent()
+{
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost));
     testStore().mapPort(1, QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort()));

@@ -11,16 +11,18 @@ using Telnet::Event;
 
 namespace {
 
-QByteArray hex(const char *text) {
+QByteArray hex(const char *text)
+{
     return QByteArray::fromHex(text);
 }
 
 // Adjacent data events are one stream, however the input was cut.
-QList<Event> merged(const QList<Event> &events) {
+QList<Event> merged(const QList<Event> &events)
+{
     QList<Event> out;
     for (const Event &event : events) {
-        if (event.kind == Event::Kind::Data && !out.isEmpty() &&
-            out.last().kind == Event::Kind::Data)
+        if (event.kind == Event::Kind::Data && !out.isEmpty()
+            && out.last().kind == Event::Kind::Data)
             out.last().bytes += event.bytes;
         else
             out.append(event);
@@ -33,13 +35,15 @@ const QByteArray mixedStream = hex("41ffff42 fffb2c fffa2c6500ffff12fff0 fff1 43
 
 // Runs a client and a server against each other, cutting every transfer into `chunk`-byte
 // pieces, until neither has anything left to say.
-struct Link {
+struct Link
+{
     Rfc2217::ClientProtocol client;
     Rfc2217ServerSession server;
     QByteArray radioData;
     int rounds = 0;
 
-    void run(QByteArray toServer, QByteArray toClient, int chunk) {
+    void run(QByteArray toServer, QByteArray toClient, int chunk)
+    {
         while ((!toServer.isEmpty() || !toClient.isEmpty()) && rounds < 100) {
             ++rounds;
             QByteArray nextToServer, nextToClient;
@@ -58,7 +62,8 @@ struct Link {
 
 } // namespace
 
-class TestRfc2217 : public QObject {
+class TestRfc2217 : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void escaping();
@@ -81,7 +86,8 @@ private Q_SLOTS:
     void frameNames();
 };
 
-void TestRfc2217::escaping() {
+void TestRfc2217::escaping()
+{
     QCOMPARE(Telnet::escape(hex("01ff02ffff")), hex("01ffff02ffffffff"));
     QCOMPARE(Telnet::escape(hex("0300000007")), hex("0300000007"));
     QCOMPARE(Rfc2217::comPortCommand(Rfc2217::SetBaudrate, Rfc2217::baudValue(0x00ff00ff)),
@@ -89,7 +95,8 @@ void TestRfc2217::escaping() {
     QCOMPARE(Rfc2217::baudFromValue(Rfc2217::baudValue(256000)), 256000u);
 }
 
-void TestRfc2217::decoderSplitAtEveryByte() {
+void TestRfc2217::decoderSplitAtEveryByte()
+{
     const QList<Event> expected{
         {Event::Kind::Data, 0, 0, hex("41ff42")},
         {Event::Kind::Negotiation, Telnet::WILL, Telnet::COM_PORT_OPTION, {}},
@@ -112,7 +119,8 @@ void TestRfc2217::decoderSplitAtEveryByte() {
     QCOMPARE(merged(events), expected);
 }
 
-void TestRfc2217::oversizedSubnegotiationDropped() {
+void TestRfc2217::oversizedSubnegotiationDropped()
+{
     Telnet::Decoder decoder;
     QByteArray stream = hex("fffa2c01");
     stream += QByteArray(Telnet::Decoder::MaxSubnegotiation * 4, 'x');
@@ -122,7 +130,8 @@ void TestRfc2217::oversizedSubnegotiationDropped() {
     QCOMPARE(events[0].bytes, QByteArray("A"));
 }
 
-void TestRfc2217::clientOpeningRequests() {
+void TestRfc2217::clientOpeningRequests()
+{
     Rfc2217::ClientProtocol client;
     QCOMPARE(client.start(), hex("fffb2c fffb00 fffd00"));
     QVERIFY(!client.comPortDecided());
@@ -137,7 +146,8 @@ void TestRfc2217::clientOpeningRequests() {
     QVERIFY(!refused.comPortAccepted());
 }
 
-void TestRfc2217::clientSubnegotiations_data() {
+void TestRfc2217::clientSubnegotiations_data()
+{
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("4800,n,8,2") << "4800,n,8,2"
@@ -154,7 +164,8 @@ void TestRfc2217::clientSubnegotiations_data() {
                                            "fffa2c0401fff0");
 }
 
-void TestRfc2217::clientSubnegotiations() {
+void TestRfc2217::clientSubnegotiations()
+{
     QFETCH(QString, settings);
     QFETCH(QByteArray, expected);
     Rfc2217::ClientProtocol client;
@@ -166,7 +177,8 @@ void TestRfc2217::clientSubnegotiations() {
     QCOMPARE(client.control(Rfc2217::ControlRtsOff), hex("fffa2c050cfff0"));
 }
 
-void TestRfc2217::negotiationAnswers_data() {
+void TestRfc2217::negotiationAnswers_data()
+{
     QTest::addColumn<QByteArray>("fromServer");
     QTest::addColumn<QByteArray>("reply");
     QTest::newRow("echo refused") << hex("fffb01") << hex("fffe01");
@@ -179,7 +191,8 @@ void TestRfc2217::negotiationAnswers_data() {
     QTest::newRow("binary withdrawn") << hex("fffb00 fffc00") << hex("fffe00");
 }
 
-void TestRfc2217::negotiationAnswers() {
+void TestRfc2217::negotiationAnswers()
+{
     QFETCH(QByteArray, fromServer);
     QFETCH(QByteArray, reply);
     Rfc2217::ClientProtocol client;
@@ -187,7 +200,8 @@ void TestRfc2217::negotiationAnswers() {
     QCOMPARE(client.receive(fromServer), reply);
 }
 
-void TestRfc2217::answersClearAndRefusals() {
+void TestRfc2217::answersClearAndRefusals()
+{
     Rfc2217::ClientProtocol client;
     client.configure(LineSettings::parse("4800,n,8,2"));
     client.receive(hex("fffa2c65000012c0fff0 fffa2c6608fff0 fffa2c6701fff0"));
@@ -204,7 +218,8 @@ void TestRfc2217::answersClearAndRefusals() {
     QCOMPARE(client.received(), hex("4142ff43"));
 }
 
-void TestRfc2217::dataOutsideBinaryMode() {
+void TestRfc2217::dataOutsideBinaryMode()
+{
     Rfc2217::ClientProtocol client;
     QCOMPARE(client.data(hex("0dff07")), hex("0d00ffff07"));
     client.start();
@@ -212,13 +227,15 @@ void TestRfc2217::dataOutsideBinaryMode() {
     QCOMPARE(client.data(hex("0dff07")), hex("0dffff07"));
 }
 
-void TestRfc2217::clientAndServerAgree_data() {
+void TestRfc2217::clientAndServerAgree_data()
+{
     QTest::addColumn<int>("chunk");
     for (const int chunk : {1, 2, 3, 5, 7, 1000})
         QTest::addRow("pieces of %d", chunk) << chunk;
 }
 
-void TestRfc2217::clientAndServerAgree() {
+void TestRfc2217::clientAndServerAgree()
+{
     QFETCH(int, chunk);
     Link link;
     link.run(link.client.start(), link.server.start(), chunk);
@@ -244,7 +261,8 @@ void TestRfc2217::clientAndServerAgree() {
     QVERIFY(!link.server.state().dtr && link.server.state().rts);
 }
 
-void TestRfc2217::serverAnswers_data() {
+void TestRfc2217::serverAnswers_data()
+{
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("answer");
     QTest::newRow("baud") << hex("fffa2c01000012c0fff0") << hex("fffa2c65000012c0fff0");
@@ -260,14 +278,16 @@ void TestRfc2217::serverAnswers_data() {
     QTest::newRow("telnet will com port") << hex("fffb2c") << hex("fffd2c");
 }
 
-void TestRfc2217::serverAnswers() {
+void TestRfc2217::serverAnswers()
+{
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
     Rfc2217ServerSession server;
     QCOMPARE(server.receive(request).replies, answer);
 }
 
-void TestRfc2217::addresses_data() {
+void TestRfc2217::addresses_data()
+{
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
@@ -291,7 +311,8 @@ void TestRfc2217::addresses_data() {
                           << "" << 0;
 }
 
-void TestRfc2217::addresses() {
+void TestRfc2217::addresses()
+{
     QFETCH(QString, address);
     QFETCH(QString, host);
     QFETCH(int, port);
@@ -305,7 +326,8 @@ void TestRfc2217::addresses() {
     }
 }
 
-void TestRfc2217::frameNames_data() {
+void TestRfc2217::frameNames_data()
+{
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<QString>("name");
     QTest::newRow("opening") << hex("0000000000") << "cat on";
@@ -323,7 +345,8 @@ void TestRfc2217::frameNames_data() {
     QTest::newRow("short") << hex("0000") << "unknown";
 }
 
-void TestRfc2217::frameNames() {
+void TestRfc2217::frameNames()
+{
     QFETCH(QByteArray, frame);
     QFETCH(QString, name);
     QCOMPARE(ft847FrameName(frame), name);

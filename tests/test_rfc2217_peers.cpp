@@ -11,7 +11,8 @@
 
 namespace {
 
-bool hasState(const JsonProcess::Events &events, const QJsonObject &wanted) {
+bool hasState(const JsonProcess::Events &events, const QJsonObject &wanted)
+{
     for (const QJsonObject &event : events) {
         if (event.value("event") != "state")
             continue;
@@ -26,7 +27,8 @@ bool hasState(const JsonProcess::Events &events, const QJsonObject &wanted) {
 
 } // namespace
 
-class TestRfc2217Peers : public QObject {
+class TestRfc2217Peers : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void ourClientAgainstPyserialServer();
@@ -34,7 +36,8 @@ private Q_SLOTS:
     void simServesOneClientAtATime();
 };
 
-void TestRfc2217Peers::ourClientAgainstPyserialServer() {
+void TestRfc2217Peers::ourClientAgainstPyserialServer()
+{
     JsonProcess peer;
     QVERIFY(peer.start(systemPython(), {sourcePath("tests/peers/pyserial_server.py")}));
     const QJsonObject listening = peer.waitForEvent("listening");
@@ -86,7 +89,8 @@ void TestRfc2217Peers::ourClientAgainstPyserialServer() {
     QVERIFY(!peer.waitForEvent("closed").isEmpty());
 }
 
-void TestRfc2217Peers::pyserialClientAgainstSim() {
+void TestRfc2217Peers::pyserialClientAgainstSim()
+{
     SimProcess sim;
     QVERIFY(sim.start());
     QProcess client;
@@ -100,8 +104,9 @@ void TestRfc2217Peers::pyserialClientAgainstSim() {
     QVERIFY(!settings.isEmpty());
     bool sawDefault = false;
     for (const QJsonObject &event : settings)
-        sawDefault = sawDefault || (event.value("baud") == 4800 && event.value("data") == 8 &&
-                                    event.value("parity") == "n" && event.value("stop") == "2");
+        sawDefault = sawDefault
+                     || (event.value("baud") == 4800 && event.value("data") == 8
+                         && event.value("parity") == "n" && event.value("stop") == "2");
     QVERIFY(sawDefault);
     QCOMPARE(settings.last().value("baud").toInt(), 9600);
 
@@ -125,7 +130,8 @@ void TestRfc2217Peers::pyserialClientAgainstSim() {
             QVERIFY(event.value("t").toDouble() > 0);
 }
 
-void TestRfc2217Peers::simServesOneClientAtATime() {
+void TestRfc2217Peers::simServesOneClientAtATime()
+{
     SimProcess sim;
     QVERIFY(sim.start());
     const QString url = sim.url();

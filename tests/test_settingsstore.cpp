@@ -6,7 +6,8 @@
 #include <QProcess>
 #include <QTest>
 
-class TestSettingsStore : public QObject {
+class TestSettingsStore : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void init() { testStore().reset(); }
@@ -23,7 +24,8 @@ private Q_SLOTS:
     void survivesKill();
 };
 
-void TestSettingsStore::firstRunDefaults() {
+void TestSettingsStore::firstRunDefaults()
+{
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "1"), "1");
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, "4800,n,8,2"),
              "4800,n,8,2");
@@ -32,7 +34,8 @@ void TestSettingsStore::firstRunDefaults() {
     QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "0"), "0");
 }
 
-void TestSettingsStore::storedValueWins() {
+void TestSettingsStore::storedValueWins()
+{
     QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "3"));
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "1"), "3");
     // An entry stored as empty text exists: its default is not used.
@@ -40,7 +43,8 @@ void TestSettingsStore::storedValueWins() {
     QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::MinKey, "0"), "");
 }
 
-void TestSettingsStore::storingTwiceKeepsOneEntry() {
+void TestSettingsStore::storingTwiceKeepsOneEntry()
+{
     QVERIFY(SaveSetting(Options::App, Options::WinSection, Options::TopKey, "1"));
     QVERIFY(SaveSetting(Options::App, Options::WinSection, Options::TopKey, "1"));
     const QByteArray raw = testStore().readRaw();
@@ -48,7 +52,8 @@ void TestSettingsStore::storingTwiceKeepsOneEntry() {
     QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "0"), "1");
 }
 
-void TestSettingsStore::textKeptAsIs_data() {
+void TestSettingsStore::textKeptAsIs_data()
+{
     QTest::addColumn<QString>("value");
     QTest::newRow("settings") << "4800,n,8,2";
     QTest::newRow("blanks") << "  4800 , n,8, 2 ";
@@ -60,13 +65,15 @@ void TestSettingsStore::textKeptAsIs_data() {
     QTest::newRow("long") << QString(5000, QLatin1Char('x'));
 }
 
-void TestSettingsStore::textKeptAsIs() {
+void TestSettingsStore::textKeptAsIs()
+{
     QFETCH(QString, value);
     QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, value));
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, "default"), value);
 }
 
-void TestSettingsStore::handEditedValues_data() {
+void TestSettingsStore::handEditedValues_data()
+{
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("expected");
     QTest::newRow("unquoted settings") << QByteArray("Settings=4800,n,8,2") << "4800,n,8,2";
@@ -75,7 +82,8 @@ void TestSettingsStore::handEditedValues_data() {
     QTest::newRow("empty") << QByteArray("Settings=") << "";
 }
 
-void TestSettingsStore::handEditedValues() {
+void TestSettingsStore::handEditedValues()
+{
     QFETCH(QByteArray, line);
     QFETCH(QString, expected);
     testStore().writeRaw("[Com]\n" + line + "\n");
@@ -83,13 +91,15 @@ void TestSettingsStore::handEditedValues() {
              expected);
 }
 
-void TestSettingsStore::locationFollowsXdgConfigHome() {
+void TestSettingsStore::locationFollowsXdgConfigHome()
+{
     QCOMPARE(settingsLocation(Options::App), testStore().configHome() + "/KELD/settings.ini");
     QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "2"));
     QVERIFY(testStore().readRaw().contains("ComPort=2"));
 }
 
-void TestSettingsStore::privateToUser() {
+void TestSettingsStore::privateToUser()
+{
     const QString folder = testStore().configHome() + "/fresh";
     qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
     QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "2"));
@@ -105,7 +115,8 @@ void TestSettingsStore::privateToUser() {
 namespace {
 
 QString runWriter(const QStringList &args, int *exitCode = nullptr,
-                  QProcess::ExitStatus *status = nullptr) {
+                  QProcess::ExitStatus *status = nullptr)
+{
     QProcess process;
     process.start(QStringLiteral(STORE_WRITER), args);
     process.waitForFinished(10000);
@@ -118,7 +129,8 @@ QString runWriter(const QStringList &args, int *exitCode = nullptr,
 
 } // namespace
 
-void TestSettingsStore::survivesNewProcess() {
+void TestSettingsStore::survivesNewProcess()
+{
     QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "1200,e,7,1"));
     QCOMPARE(runWriter({"get", "Com", "Settings", "x"}), "1200,e,7,1");
     int code = -1;
@@ -127,7 +139,8 @@ void TestSettingsStore::survivesNewProcess() {
     QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "0"), "1");
 }
 
-void TestSettingsStore::survivesKill() {
+void TestSettingsStore::survivesKill()
+{
     QProcess::ExitStatus status = QProcess::NormalExit;
     runWriter({"set", "Com", "ComPort", "4", "kill"}, nullptr, &status);
     QCOMPARE(status, QProcess::CrashExit);

@@ -3,7 +3,8 @@
 
 #include <QTest>
 
-class TestTextConv : public QObject {
+class TestTextConv : public QObject
+{
     Q_OBJECT
 private Q_SLOTS:
     void toInt16_data();
@@ -14,7 +15,8 @@ private Q_SLOTS:
     void toDouble();
 };
 
-void TestTextConv::toInt16_data() {
+void TestTextConv::toInt16_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("expected");
     QTest::newRow("plain") << "3" << 3;
@@ -34,13 +36,15 @@ void TestTextConv::toInt16_data() {
     QTest::newRow("leading zeros") << "007" << 7;
 }
 
-void TestTextConv::toInt16() {
+void TestTextConv::toInt16()
+{
     QFETCH(QString, text);
     QFETCH(int, expected);
     QCOMPARE(int(textToInt16(text)), expected);
 }
 
-void TestTextConv::refused_data() {
+void TestTextConv::refused_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("number");
     const int mismatch = ConversionError::TypeMismatch;
@@ -63,7 +67,8 @@ void TestTextConv::refused_data() {
     QTest::newRow("many digits") << QString(400, QLatin1Char('9')) << overflow;
 }
 
-void TestTextConv::refused() {
+void TestTextConv::refused()
+{
     QFETCH(QString, text);
     QFETCH(int, number);
     try {
@@ -74,7 +79,8 @@ void TestTextConv::refused() {
     }
 }
 
-void TestTextConv::toDouble_data() {
+void TestTextConv::toDouble_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("expected");
     QTest::newRow("integer") << "3" << 3.0;
@@ -83,7 +89,8 @@ void TestTextConv::toDouble_data() {
     QTest::newRow("tiny underflows to zero") << "1e-400" << 0.0;
 }
 
-void TestTextConv::toDouble() {
+void TestTextConv::toDouble()
+{
     QFETCH(QString, text);
     QFETCH(double, expected);
     QCOMPARE(textToDouble(text), expected);

@@ -16,44 +16,51 @@
 #include <unistd.h>
 #include <utility>
 
-TempStore::TempStore() {
+TempStore::TempStore()
+{
     m_hadPrevious = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
     m_previous = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
     reset();
 }
 
-TempStore::~TempStore() {
+TempStore::~TempStore()
+{
     if (m_hadPrevious)
         qputenv("XDG_CONFIG_HOME", m_previous);
     else
         qunsetenv("XDG_CONFIG_HOME");
 }
 
-QString TempStore::iniPath() const {
+QString TempStore::iniPath() const
+{
     return m_dir.path() + QStringLiteral("/KELD/settings.ini");
 }
 
-void TempStore::writeRaw(const QByteArray &iniText) {
+void TempStore::writeRaw(const QByteArray &iniText)
+{
     QDir().mkpath(m_dir.path() + QStringLiteral("/KELD"));
     QFile file(iniPath());
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(iniText);
 }
 
-QByteArray TempStore::readRaw() const {
+QByteArray TempStore::readRaw() const
+{
     QFile file(iniPath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void TempStore::reset() {
+void TempStore::reset()
+{
     QByteArray ports("[Ports]\n");
     for (int port = CommControl::FirstPort; port <= CommControl::LastPort; ++port)
         ports += QStringLiteral("COM%1=%2/missing-com%1\n").arg(port).arg(m_dir.path()).toUtf8();
     writeRaw(ports);
 }
 
-void TempStore::mapPort(int port, const QString &device) {
+void TempStore::mapPort(int port, const QString &device)
+{
     QByteArray text = readRaw();
     const QByteArray key = QStringLiteral("COM%1=").arg(port).toUtf8();
     const QByteArray line = "\n" + key;
@@ -64,27 +71,33 @@ void TempStore::mapPort(int port, const QString &device) {
     writeRaw(text);
 }
 
-void FakePortLog::record(const QString &action) {
+void FakePortLog::record(const QString &action)
+{
     actions.append(action);
     times.append(std::chrono::duration_cast<std::chrono::nanoseconds>(
                      std::chrono::steady_clock::now().time_since_epoch())
                      .count());
 }
 
-QStringList FakePortLog::take() {
+QStringList FakePortLog::take()
+{
     times.clear();
     return std::exchange(actions, {});
 }
 
 namespace {
 
-class FakePortBackend : public PortBackend {
+class FakePortBackend : public PortBackend
+{
 public:
     FakePortBackend(std::shared_ptr<FakePortLog> log, QString address)
         : m_log(std::move(log))
-        , m_address(std::move(address)) {}
+        , m_address(std::move(address))
+    {
+    }
 
-    void open(const LineSettings &settings, bool dtr, bool rts) override {
+    void open(const LineSettings &settings, bool dtr, bool rts) override
+    {
         check(m_log->failOpen, QStringLiteral("open"));
         ++m_log->openCount;
         m_log->record(QStringLiteral("open %1 %2 dtr=%3 rts=%4")
@@ -92,29 +105,35 @@ public:
                           .arg(int(dtr))
                           .arg(int(rts)));
     }
-    void close() override {
+    void close() override
+    {
         check(m_log->failClose, QStringLiteral("close"));
         m_log->record(QStringLiteral("close"));
     }
-    void applySettings(const LineSettings &settings) override {
+    void applySettings(const LineSettings &settings) override
+    {
         check(m_log->failSettings, QStringLiteral("settings"));
         m_log->record(QStringLiteral("settings ") + settings.toText());
     }
-    void setDtr(bool high) override {
+    void setDtr(bool high) override
+    {
         check(m_log->failLines, QStringLiteral("dtr"));
         m_log->record(QStringLiteral("dtr %1").arg(int(high)));
     }
-    void setRts(bool high) override {
+    void setRts(bool high) override
+    {
         check(m_log->failLines, QStringLiteral("rts"));
         m_log->record(QStringLiteral("rts %1").arg(int(high)));
     }
-    void write(const QByteArray &bytes) override {
+    void write(const QByteArray &bytes) override
+    {
         check(m_log->failWrite, QStringLiteral("write"));
         m_log->record(QStringLiteral("write ") + QString::fromLatin1(bytes.toHex()));
     }
 
 private:
-    void check(bool fail, const QString &what) {
+    void check(bool fail, const QString &what)
+    {
         if (fail) {
             m_log->record(QStringLiteral("failed ") + what);
             throw PortError(PortError::PortUnavailable, QStringLiteral("fake %1 failed").arg(what));
@@ -127,13 +146,15 @@ private:
 
 } // namespace
 
-PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log) {
+PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log)
+{
     return [log](const QString &address) -> std::unique_ptr<PortBackend> {
         return std::make_unique<FakePortBackend>(log, address);
     };
 }
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair()
+{
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0)
         return;
@@ -149,12 +170,14 @@ PtyPair::PtyPair() {
     tcsetattr(m_master, TCSANOW, &raw);
 }
 
-PtyPair::~PtyPair() {
+PtyPair::~PtyPair()
+{
     if (m_master >= 0)
         ::close(m_master);
 }
 
-QByteArray PtyPair::read(int count, int timeoutMs) {
+QByteArray PtyPair::read(int count, int timeoutMs)
+{
     QByteArray result;
     QElapsedTimer timer;
     timer.start();
@@ -176,12 +199,14 @@ namespace {
 TempStore *g_store = nullptr;
 }
 
-TempStore &testStore() {
+TempStore &testStore()
+{
     Q_ASSERT(g_store);
     return *g_store;
 }
 
-int runTest(int argc, char **argv, QObject *test, bool widgets) {
+int runTest(int argc, char **argv, QObject *test, bool widgets)
+{
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TempStore store;

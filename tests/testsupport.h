@@ -9,7 +9,8 @@
 
 // A throwaway options store for one test process. Every COM number the port object accepts is
 // mapped to a path that does not exist, so nothing can fall back to a real serial device.
-class TempStore {
+class TempStore
+{
 public:
     TempStore();
     ~TempStore();
@@ -33,7 +34,8 @@ private:
 // What a fake port was asked to do, one line an action: "open ADDRESS SETTINGS dtr=0 rts=0",
 // "close", "settings TEXT", "dtr 1", "rts 0", "write 0300000007". Failures can be switched on
 // per kind of action.
-struct FakePortLog {
+struct FakePortLog
+{
     QStringList actions;
     QList<qint64> times; // monotonic nanoseconds, one per action
     bool failOpen = false;
@@ -50,7 +52,8 @@ struct FakePortLog {
 PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
 
 // A pseudo-terminal: the port object opens the slave path; the test reads the master side.
-class PtyPair {
+class PtyPair
+{
 public:
     PtyPair();
     ~PtyPair();
@@ -74,7 +77,8 @@ TempStore &testStore();
 int runTest(int argc, char **argv, QObject *test, bool widgets);
 
 #define ZOLVEK_TEST_MAIN(TestClass, widgets)                                                       \
-    int main(int argc, char **argv) {                                                              \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
         TestClass test;                                                                            \
         return runTest(argc, argv, &test, widgets);                                                \
     }

@@ -4,7 +4,8 @@
 
 namespace {
 
-QString modeName(std::uint8_t mode) {
+QString modeName(std::uint8_t mode)
+{
     switch (mode) {
     case 0x00:
         return QStringLiteral("lsb");
@@ -32,7 +33,8 @@ QString modeName(std::uint8_t mode) {
 }
 
 // Frequency frames carry eight BCD digits in units of 10 Hz.
-QString frequency(const QByteArray &frame) {
+QString frequency(const QByteArray &frame)
+{
     qint64 tensOfHz = 0;
     for (int i = 0; i < 4; ++i) {
         const auto byte = std::uint8_t(frame[i]);
@@ -45,7 +47,8 @@ QString frequency(const QByteArray &frame) {
 
 } // namespace
 
-QString ft847FrameName(const QByteArray &frame) {
+QString ft847FrameName(const QByteArray &frame)
+{
     if (frame.size() != 5)
         return QStringLiteral("unknown");
     const auto opcode = std::uint8_t(frame[4]);

@@ -10,7 +10,8 @@
 
 namespace {
 
-bool parseListen(const QString &text, QHostAddress *address, quint16 *port) {
+bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
+{
     static const QRegularExpression form(
         QStringLiteral(R"(^(\[([0-9A-Fa-f:.]+)\]|([^:\[\]]+)):([0-9]{1,5})$)"));
     const auto match = form.match(text);
@@ -27,7 +28,8 @@ bool parseListen(const QString &text, QHostAddress *address, quint16 *port) {
 
 } // namespace
 
-int main(int argc, char *argv[]) {
+int main(int argc, char *argv[])
+{
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ft847-sim"));
 

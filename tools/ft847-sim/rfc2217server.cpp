@@ -2,20 +2,24 @@
 
 using namespace Rfc2217;
 
-QByteArray Rfc2217ServerSession::start() {
+QByteArray Rfc2217ServerSession::start()
+{
     return m_options.requestOurs(Telnet::BINARY) + m_options.requestTheirs(Telnet::BINARY);
 }
 
-void Rfc2217ServerSession::dropLines() {
+void Rfc2217ServerSession::dropLines()
+{
     m_state.dtr = false;
     m_state.rts = false;
 }
 
-QByteArray Rfc2217ServerSession::reply(std::uint8_t command, const QByteArray &value) {
+QByteArray Rfc2217ServerSession::reply(std::uint8_t command, const QByteArray &value)
+{
     return comPortCommand(std::uint8_t(command + ServerOffset), value);
 }
 
-QByteArray Rfc2217ServerSession::handleComPort(const QByteArray &payload) {
+QByteArray Rfc2217ServerSession::handleComPort(const QByteArray &payload)
+{
     if (payload.isEmpty())
         return {};
     const std::uint8_t command = std::uint8_t(payload[0]);
@@ -73,7 +77,8 @@ QByteArray Rfc2217ServerSession::handleComPort(const QByteArray &payload) {
     }
 }
 
-Rfc2217ServerSession::Result Rfc2217ServerSession::receive(const QByteArray &bytes) {
+Rfc2217ServerSession::Result Rfc2217ServerSession::receive(const QByteArray &bytes)
+{
     Result result;
     for (const Telnet::Event &event : m_decoder.feed(bytes)) {
         switch (event.kind) {

@@ -7,7 +7,8 @@
 #include <QString>
 
 // The serial port the virtual radio is wired to, as a remote client sets it.
-struct SimPortState {
+struct SimPortState
+{
     int baud = 9600;
     int data = 8;
     char parity = 'n';
@@ -15,18 +16,21 @@ struct SimPortState {
     bool dtr = false;
     bool rts = false;
 
-    bool sameSettings(const SimPortState &other) const {
-        return baud == other.baud && data == other.data && parity == other.parity &&
-               stop == other.stop;
+    bool sameSettings(const SimPortState &other) const
+    {
+        return baud == other.baud && data == other.data && parity == other.parity
+               && stop == other.stop;
     }
     bool sameLines(const SimPortState &other) const { return dtr == other.dtr && rts == other.rts; }
 };
 
 // The server side of RFC 2217 for one client, without sockets: it answers negotiation and
 // COM port commands as a serial port server does, and hands on the data bytes.
-class Rfc2217ServerSession {
+class Rfc2217ServerSession
+{
 public:
-    struct Result {
+    struct Result
+    {
         QByteArray replies; // to send back to the client
         QByteArray data;    // bytes for the radio
     };

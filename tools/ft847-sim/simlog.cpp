@@ -4,7 +4,8 @@
 
 namespace {
 
-QString jsonString(const QString &text) {
+QString jsonString(const QString &text)
+{
     QString out = QStringLiteral("\"");
     for (const QChar c : text) {
         if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
@@ -17,7 +18,8 @@ QString jsonString(const QString &text) {
     return out + QLatin1Char('"');
 }
 
-QString jsonBool(bool value) {
+QString jsonBool(bool value)
+{
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
@@ -25,32 +27,39 @@ QString jsonBool(bool value) {
 
 SimLog::SimLog(bool json, std::FILE *out)
     : m_json(json)
-    , m_out(out) {}
+    , m_out(out)
+{
+}
 
-double SimLog::monotonicSeconds() {
+double SimLog::monotonicSeconds()
+{
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return double(now.tv_sec) + double(now.tv_nsec / 1000) / 1e6;
 }
 
-QString SimLog::stamp() const {
+QString SimLog::stamp() const
+{
     return QString::number(monotonicSeconds(), 'f', 6);
 }
 
-void SimLog::write(const QString &line) {
+void SimLog::write(const QString &line)
+{
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
     std::fflush(m_out);
 }
 
-void SimLog::listening(const QString &address) {
+void SimLog::listening(const QString &address)
+{
     if (m_json)
         write(QStringLiteral("{\"event\":\"listening\",\"address\":%1}").arg(jsonString(address)));
     else
         write(QStringLiteral("ft847-sim: virtual FT-847 listening on rfc2217://%1").arg(address));
 }
 
-void SimLog::connected(const QString &peer) {
+void SimLog::connected(const QString &peer)
+{
     if (m_json)
         write(QStringLiteral("{\"event\":\"connected\",\"t\":%1,\"peer\":%2}")
                   .arg(stamp(), jsonString(peer)));
@@ -58,19 +67,22 @@ void SimLog::connected(const QString &peer) {
         write(QStringLiteral("[%1] connected: %2").arg(stamp(), peer));
 }
 
-void SimLog::refused(const QString &peer) {
+void SimLog::refused(const QString &peer)
+{
     if (!m_json)
         write(QStringLiteral("[%1] refused %2: one client at a time").arg(stamp(), peer));
 }
 
-void SimLog::disconnected() {
+void SimLog::disconnected()
+{
     if (m_json)
         write(QStringLiteral("{\"event\":\"disconnected\",\"t\":%1}").arg(stamp()));
     else
         write(QStringLiteral("[%1] disconnected").arg(stamp()));
 }
 
-void SimLog::settings(const SimPortState &state) {
+void SimLog::settings(const SimPortState &state)
+{
     if (m_json)
         write(QStringLiteral("{\"event\":\"settings\",\"t\":%1,\"baud\":%2,\"data\":%3,"
                              "\"parity\":\"%4\",\"stop\":\"%5\"}")
@@ -88,7 +100,8 @@ void SimLog::settings(const SimPortState &state) {
                   .arg(state.stop));
 }
 
-void SimLog::lines(const SimPortState &state) {
+void SimLog::lines(const SimPortState &state)
+{
     if (m_json) {
         write(QStringLiteral("{\"event\":\"lines\",\"t\":%1,\"dtr\":%2,\"rts\":%3}")
                   .arg(stamp(), jsonBool(state.dtr), jsonBool(state.rts)));
@@ -103,7 +116,8 @@ void SimLog::lines(const SimPortState &state) {
                                           : QStringLiteral("receiving")));
 }
 
-void SimLog::frame(const QByteArray &frame, const QString &name) {
+void SimLog::frame(const QByteArray &frame, const QString &name)
+{
     if (m_json)
         write(QStringLiteral("{\"event\":\"frame\",\"t\":%1,\"hex\":\"%2\",\"name\":%3}")
                   .arg(stamp(), QString::fromLatin1(frame.toHex()), jsonString(name)));

@@ -7,7 +7,8 @@
 
 // The virtual radio's log on standard output, flushed per line: readable text, or one JSON
 // object a line for programs. Times are CLOCK_MONOTONIC seconds, comparable across processes.
-class SimLog {
+class SimLog
+{
 public:
     explicit SimLog(bool json, std::FILE *out = stdout);
 

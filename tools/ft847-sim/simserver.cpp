@@ -5,7 +5,8 @@
 namespace {
 constexpr int FrameSize = 5;
 
-QString endpoint(const QHostAddress &address, quint16 port) {
+QString endpoint(const QHostAddress &address, quint16 port)
+{
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
                              : address.toString();
@@ -15,19 +16,23 @@ QString endpoint(const QHostAddress &address, quint16 port) {
 
 SimServer::SimServer(SimLog &log, QObject *parent)
     : QObject(parent)
-    , m_log(log) {
+    , m_log(log)
+{
     connect(&m_server, &QTcpServer::newConnection, this, &SimServer::accept);
 }
 
-bool SimServer::listen(const QHostAddress &address, quint16 port) {
+bool SimServer::listen(const QHostAddress &address, quint16 port)
+{
     return m_server.listen(address, port);
 }
 
-QString SimServer::address() const {
+QString SimServer::address() const
+{
     return endpoint(m_server.serverAddress(), m_server.serverPort());
 }
 
-void SimServer::accept() {
+void SimServer::accept()
+{
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         const QString peer = endpoint(socket->peerAddress(), socket->peerPort());
         if (m_client) {
@@ -47,7 +52,8 @@ void SimServer::accept() {
     }
 }
 
-void SimServer::readClient() {
+void SimServer::readClient()
+{
     if (!m_client)
         return;
     const SimPortState before = m_session.state();
@@ -69,7 +75,8 @@ void SimServer::readClient() {
     }
 }
 
-void SimServer::clientGone() {
+void SimServer::clientGone()
+{
     if (!m_client)
         return;
     readClient();

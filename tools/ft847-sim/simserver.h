@@ -11,7 +11,8 @@
 
 // The virtual FT-847 behind an RFC 2217 server: one client at a time; it keeps running when a
 // client leaves.
-class SimServer : public QObject {
+class SimServer : public QObject
+{
     Q_OBJECT
 public:
     explicit SimServer(SimLog &log, QObject *parent = nullptr);

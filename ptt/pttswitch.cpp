@@ -1,0 +1,155 @@
+#include "ptt/pttswitch.h"
+
+#include "ptt/frames.h"
+#include "ptt/pttwindow.h"
+#include "serial/commcontrol.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <exception>
+
+namespace {
+
+// Runs one port step; a failure is remembered and the next step still runs.
+template <typename Step> void attempt(bool &failed, Step &&step)
+{
+    try {
+        step();
+    } catch (const std::exception &) {
+        failed = true;
+    }
+}
+
+} // namespace
+
+PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent)
+    : QObject(parent)
+    , m_port(port)
+    , m_Timer1(timer1)
+    , m_window(window)
+{
+    // The receive frame should leave as close to the end of the delay as the system allows.
+    m_Timer1->setTimerType(Qt::PreciseTimer);
+    m_Timer1->setSingleShot(true);
+    connect(m_Timer1, &QTimer::timeout, this, &PttSwitch::Timer1_Timer);
+}
+
+void PttSwitch::ptt(const std::int32_t &command, const std::int32_t &state)
+{
+    struct Depth
+    {
+        PttSwitch &self;
+        explicit Depth(PttSwitch &s)
+            : self(s)
+        {
+            self.m_deepest = qMax(self.m_deepest, ++self.m_depth);
+        }
+        ~Depth() { --self.m_depth; }
+    } depth(*this);
+
+    if (command == 0) {
+        if (state == 0)
+            receive();
+        else if (state == 1)
+            transmit();
+    } else if (command == 1) {
+        cancelSettling();
+        m_window.unload();
+    }
+}
+
+void PttSwitch::transmit()
+{
+    // A receive still settling is overtaken: its frame must not follow this one.
+    cancelSettling();
+    bool failed = false;
+    attempt(failed, [&] { m_port.setRTSEnable(true); });
+    attempt(failed, [&] { m_port.setDTREnable(true); });
+    attempt(failed, [&] { m_port.Output(Frames::Transmit); });
+    if (!failed) {
+        m_window.setIndicatorColor(Red);
+        return;
+    }
+    // Half a transmit is worse than none: drop the lines again so the radio is not left keyed
+    // by a request that did not get through.
+    attempt(failed, [&] { m_port.setRTSEnable(false); });
+    attempt(failed, [&] { m_port.setDTREnable(false); });
+    m_window.setIndicatorColor(Green);
+    m_window.reportPortError();
+}
+
+void PttSwitch::receive()
+{
+    bool failed = false;
+    attempt(failed, [&] { m_port.setRTSEnable(false); });
+    attempt(failed, [&] { m_port.setDTREnable(false); });
+    if (settling()) {
+        // Joins the wait in progress, whose end sends the one receive frame. A wait that a
+        // transmit has just overtaken, but that has not yet returned, starts again from now:
+        // the lines have only just dropped.
+        if (m_cancelled) {
+            m_cancelled = false;
+            m_Timer1->start(SettlingDelayMs);
+            m_loop->exit(Restarted);
+        }
+        if (failed)
+            m_window.reportPortError();
+        return;
+    }
+    if (!timer())
+        return; // overtaken by a transmit, or the utility is closing
+    attempt(failed, [&] { m_port.Output(Frames::Receive); });
+    m_window.setIndicatorColor(Green);
+    if (failed)
+        m_window.reportPortError();
+}
+
+// The settling delay. The event loop keeps running (and sleeping) while it lasts; returns false
+// when the wait was cancelled instead of running out.
+bool PttSwitch::timer()
+{
+    m_Timer1->setInterval(SettlingDelayMs);
+    m_Timer1->start();
+    m_cancelled = false;
+    QEventLoop loop;
+    m_loop = &loop;
+    bool expired = m_DelayExpired == 1;
+    while (!expired) {
+        const int reason = loop.exec();
+        expired = m_DelayExpired == 1;
+        // Anything but a restart ends the wait: a transmit, or the application closing.
+        if (m_cancelled || reason != Restarted)
+            break;
+    }
+    m_loop = nullptr;
+    m_Timer1->stop();
+    m_Timer1->setInterval(0);
+    expired = expired && !m_cancelled;
+    m_DelayExpired = 0;
+    m_cancelled = false;
+    return expired;
+}
+
+void PttSwitch::Timer1_Timer()
+{
+    m_DelayExpired = 1;
+    m_Timer1->stop();
+    if (m_loop)
+        m_loop->exit(Expired);
+}
+
+void PttSwitch::cancelSettling()
+{
+    if (!m_loop)
+        return;
+    m_cancelled = true;
+    m_Timer1->stop();
+    m_loop->exit(Cancelled);
+}
+
+void PttSwitch::Label3_Click()
+{
+    const std::int32_t command = 0;
+    const std::int32_t state = m_window.indicatorColor() == Red ? 0 : 1;
+    ptt(command, state);
+}

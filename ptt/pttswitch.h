@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <cstdint>
+
+class CommControl;
+class PttWindow;
+class QEventLoop;
+class QTimer;
+
+// Switches the radio between transmit and receive. Transmit raises RTS then DTR and sends the
+// transmit frame at once; receive lowers RTS then DTR, waits out the settling delay while the
+// window keeps working, then sends the receive frame.
+//
+// Requests may arrive while a receive is settling (from the host or a click): a transmit takes
+// effect at once and cancels the pending receive; another receive joins the wait in progress. A
+// request that arrives during the wait returns at once; only the request that started the wait
+// waits. Port failures never escape: every step is still tried, the window reports the failure,
+// and the indicator shows red only for a transmit that reached the radio.
+class PttSwitch : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int SettlingDelayMs = 1200;
+    static inline const QColor Red = QColor(255, 0, 0);
+    static inline const QColor Green = QColor(0, 255, 0);
+
+    PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent = nullptr);
+
+    // command 0: state 1 transmit, state 0 receive; command 1: close the utility. Anything else
+    // changes nothing.
+    void ptt(const std::int32_t &command, const std::int32_t &state);
+    // A click on the indicator: red switches to receive, anything else to transmit.
+    void Label3_Click();
+
+    std::int16_t DelayExpired() const { return m_DelayExpired; }
+    bool settling() const { return m_loop != nullptr; }
+    // How deeply requests have nested at most, for the window's health and for tests.
+    int deepestNesting() const { return m_deepest; }
+
+private:
+    // Why the settling wait's event loop returned.
+    enum LoopExit { Expired = 1, Cancelled = 2, Restarted = 3 };
+
+    void transmit();
+    void receive();
+    bool timer();
+    void Timer1_Timer();
+    void cancelSettling();
+
+    CommControl &m_port;
+    QTimer *m_Timer1 = nullptr;
+    PttWindow &m_window;
+    std::int16_t m_DelayExpired = 0;
+    QEventLoop *m_loop = nullptr;
+    bool m_cancelled = false;
+    int m_depth = 0;
+    int m_deepest = 0;
+};

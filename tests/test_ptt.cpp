@@ -1,0 +1,364 @@
+#include "app/clicklabel.h"
+#include "app/form1.h"
+#include "app/indicator.h"
+#include "ptt/pttswitch.h"
+#include "tests/testsupport.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimer>
+#include <sys/resource.h>
+
+namespace {
+
+const QColor Red(255, 0, 0);
+const QColor Green(0, 255, 0);
+
+constexpr qint64 NsPerMs = 1000000;
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Delivers a request from the event loop, as a host message or a click would arrive.
+void requestLater(Form1 &form, int command, int state, int afterMs = 0)
+{
+    QTimer::singleShot(afterMs, &form, [&form, command, state] { form.ptt(command, state); });
+}
+
+void postRequest(Form1 &form, int command, int state)
+{
+    QMetaObject::invokeMethod(
+        &form, [&form, command, state] { form.ptt(command, state); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+class TestPtt : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void transmitThenReceive();
+    void invalidRequestsChangeNothing_data();
+    void invalidRequestsChangeNothing();
+    void everyRequestCarriedOut();
+    void clickToggles();
+    void windowKeepsWorkingDuringDelay();
+    void transmitOvertakesReceive();
+    void receiveJoinsReceive();
+    void overtakenThenReceivedInOneBatch();
+    void flood_data();
+    void flood();
+    void exitDuringDelay();
+    void exitWhileTransmitting();
+    void portFailures_data();
+    void portFailures();
+    void waitingCostsNoCpu();
+
+private:
+    int indexOf(const QString &action, int from = 0) const;
+    qint64 msBetween(int first, int second) const;
+
+    std::shared_ptr<FakePortLog> m_log;
+    std::unique_ptr<Form1> m_form;
+};
+
+void TestPtt::init()
+{
+    testStore().reset();
+    m_log = std::make_shared<FakePortLog>();
+    m_form = std::make_unique<Form1>(fakePortFactory(m_log));
+    m_form->Form_Load();
+    m_form->show();
+    QVERIFY(m_form->comport().PortOpen() || m_log->failOpen);
+    m_log->take();
+}
+
+void TestPtt::cleanup()
+{
+    m_form.reset();
+}
+
+int TestPtt::indexOf(const QString &action, int from) const
+{
+    return int(m_log->actions.indexOf(action, from));
+}
+
+qint64 TestPtt::msBetween(int first, int second) const
+{
+    return (m_log->times.at(second) - m_log->times.at(first)) / NsPerMs;
+}
+
+void TestPtt::transmitThenReceive()
+{
+    QElapsedTimer clock;
+    clock.start();
+    m_form->ptt(0, 1);
+    QVERIFY(clock.elapsed() < 100);
+    QCOMPARE(m_log->actions, (QStringList{"rts 1", "dtr 1", "write 0100000007"}));
+    QCOMPARE(m_form->Shape1()->FillColor(), Red);
+    QVERIFY(m_form->comport().DTREnable() && m_form->comport().RTSEnable());
+    m_log->take();
+
+    QColor duringDelay;
+    QTimer::singleShot(600, m_form.get(), [&] { duringDelay = m_form->Shape1()->FillColor(); });
+    m_form->ptt(0, 0);
+    QCOMPARE(m_log->actions, (QStringList{"rts 0", "dtr 0", "write 0300000007"}));
+    QCOMPARE(duringDelay, Red); // the lines are low, the radio not yet told
+    QCOMPARE(m_form->Shape1()->FillColor(), Green);
+    const qint64 gap = (m_log->times[2] - m_log->times[1]) / 1000;
+    QVERIFY2(gap >= 1200000 && gap < 1400000, qPrintable(QString("%1 us").arg(gap)));
+    QVERIFY(!m_form->switching().settling());
+    QCOMPARE(m_form->switching().DelayExpired(), 0);
+}
+
+void TestPtt::invalidRequestsChangeNothing_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("fromRed");
+    QTest::newRow("state 2") << 0 << 2 << false;
+    QTest::newRow("state -1") << 0 << -1 << true;
+    QTest::newRow("command 2") << 2 << 0 << false;
+    QTest::newRow("command -1") << -1 << 1 << true;
+    QTest::newRow("large") << 0 << 65536 << false;
+    QTest::newRow("min int") << int(0x80000000) << 0 << true;
+}
+
+void TestPtt::invalidRequestsChangeNothing()
+{
+    QFETCH(int, command);
+    QFETCH(int, state);
+    QFETCH(bool, fromRed);
+    if (fromRed)
+        m_form->ptt(0, 1);
+    m_log->take();
+    const QColor before = m_form->Shape1()->FillColor();
+    const std::int32_t c = command, s = state;
+    m_form->ptt(c, s);
+    QVERIFY(m_log->actions.isEmpty());
+    QCOMPARE(m_form->Shape1()->FillColor(), before);
+    QVERIFY(m_form->isVisible());
+}
+
+void TestPtt::everyRequestCarriedOut()
+{
+    m_form->ptt(0, 1);
+    m_form->ptt(0, 1);
+    QCOMPARE(m_log->actions.count("write 0100000007"), 2);
+    m_log->take();
+    m_form->ptt(0, 0);
+    m_form->ptt(0, 0);
+    QCOMPARE(m_log->actions.count("write 0300000007"), 2);
+    QCOMPARE(m_log->actions.count("dtr 0"), 2);
+}
+
+void TestPtt::clickToggles()
+{
+    QTest::mouseClick(m_form->Label3(), Qt::LeftButton);
+    QCOMPARE(m_form->Shape1()->FillColor(), Red);
+    QCOMPARE(m_log->take().last(), "write 0100000007");
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(m_form->Label3(), Qt::LeftButton);
+    QVERIFY(clock.elapsed() >= 1200);
+    QCOMPARE(m_form->Shape1()->FillColor(), Green);
+    QCOMPARE(m_log->take(), (QStringList{"rts 0", "dtr 0", "write 0300000007"}));
+}
+
+void TestPtt::windowKeepsWorkingDuringDelay()
+{
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(50);
+    connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start();
+    m_form->ptt(0, 0);
+    QVERIFY2(ticks >= 15, qPrintable(QString::number(ticks)));
+}
+
+void TestPtt::transmitOvertakesReceive()
+{
+    m_form->ptt(0, 1);
+    m_log->take();
+    requestLater(*m_form, 0, 1, 300);
+    QElapsedTimer clock;
+    clock.start();
+    m_form->ptt(0, 0);
+    // The receive returns as soon as the transmit overtakes it.
+    QVERIFY2(clock.elapsed() < 600, qPrintable(QString::number(clock.elapsed())));
+    QTest::qWait(1500);
+    QCOMPARE(m_log->actions, (QStringList{"rts 0", "dtr 0", "rts 1", "dtr 1", "write 0100000007"}));
+    QCOMPARE(m_form->Shape1()->FillColor(), Red);
+    QVERIFY(m_form->comport().DTREnable() && m_form->comport().RTSEnable());
+}
+
+void TestPtt::receiveJoinsReceive()
+{
+    m_form->ptt(0, 1);
+    m_log->take();
+    qint64 secondTook = -1;
+    QTimer::singleShot(400, m_form.get(), [&] {
+        QElapsedTimer clock;
+        clock.start();
+        m_form->ptt(0, 0);
+        secondTook = clock.elapsed();
+    });
+    m_form->ptt(0, 0);
+    QVERIFY(secondTook >= 0 && secondTook < 50);
+    QCOMPARE(m_log->actions.count("write 0300000007"), 1);
+    const qint64 gap = msBetween(indexOf("dtr 0"), indexOf("write 0300000007"));
+    QVERIFY2(gap >= 1200 && gap < 1400, qPrintable(QString::number(gap))); // not extended
+    QCOMPARE(m_form->Shape1()->FillColor(), Green);
+}
+
+void TestPtt::overtakenThenReceivedInOneBatch()
+{
+    m_form->ptt(0, 1);
+    m_log->take();
+    QTimer::singleShot(300, m_form.get(), [this] {
+        postRequest(*m_form, 0, 1);
+        postRequest(*m_form, 0, 0);
+    });
+    m_form->ptt(0, 0);
+    // The later receive waits its own full delay from its own drop of the lines.
+    const int lastDrop = int(m_log->actions.lastIndexOf("dtr 0"));
+    const int frame = indexOf("write 0300000007");
+    QVERIFY(frame > lastDrop && lastDrop > indexOf("write 0100000007"));
+    QVERIFY(msBetween(lastDrop, frame) >= 1200);
+    QCOMPARE(m_log->actions.count("write 0300000007"), 1);
+    QCOMPARE(m_form->Shape1()->FillColor(), Green);
+    QVERIFY(!m_form->comport().DTREnable() && !m_form->comport().RTSEnable());
+    QVERIFY(m_form->switching().deepestNesting() <= 2);
+}
+
+void TestPtt::flood_data()
+{
+    QTest::addColumn<bool>("lastTransmits");
+    QTest::newRow("ends in transmit") << true;
+    QTest::newRow("ends in receive") << false;
+}
+
+void TestPtt::flood()
+{
+    QFETCH(bool, lastTransmits);
+    QRandomGenerator random(lastTransmits ? 7 : 11);
+    QTimer::singleShot(200, m_form.get(), [&] {
+        for (int i = 0; i < 999; ++i) {
+            const int kind = int(random.bounded(4));
+            postRequest(*m_form, kind == 3 ? 2 : 0, kind == 2 ? 5 : kind);
+        }
+        postRequest(*m_form, 0, lastTransmits ? 1 : 0);
+    });
+    m_form->ptt(0, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_form->switching().settling(), 5000);
+    QTest::qWait(50);
+
+    QVERIFY(m_form->switching().deepestNesting() <= 2);
+    const QString lastWrite = m_log->actions.filter("write").last();
+    QCOMPARE(lastWrite, lastTransmits ? "write 0100000007" : "write 0300000007");
+    QCOMPARE(m_form->Shape1()->FillColor(), lastTransmits ? Red : Green);
+    QCOMPARE(m_form->comport().DTREnable(), lastTransmits);
+    QCOMPARE(m_form->comport().RTSEnable(), lastTransmits);
+}
+
+void TestPtt::exitDuringDelay()
+{
+    m_form->ptt(0, 1);
+    m_log->take();
+    requestLater(*m_form, 1, 0, 300);
+    QElapsedTimer clock;
+    clock.start();
+    m_form->ptt(0, 0);
+    QVERIFY(clock.elapsed() < 600);
+    QVERIFY(!m_form->isVisible());
+    QTest::qWait(1300);
+    QCOMPARE(m_log->actions, (QStringList{"rts 0", "dtr 0", "rts 0", "dtr 0", "close"}));
+    QVERIFY(!m_form->comport().PortOpen());
+}
+
+void TestPtt::exitWhileTransmitting()
+{
+    m_form->ptt(0, 1);
+    m_log->take();
+    m_form->ptt(1, 12345);
+    QVERIFY(!m_form->isVisible());
+    // Closing drops the lines before the port goes.
+    QCOMPARE(m_log->actions, (QStringList{"rts 0", "dtr 0", "close"}));
+}
+
+void TestPtt::portFailures_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QStringList>("actions");
+    QTest::newRow("transmit, port closed") << "closed" << 1 << QStringList{};
+    QTest::newRow("transmit, write fails")
+        << "write" << 1 << QStringList{"rts 1", "dtr 1", "failed write", "rts 0", "dtr 0"};
+    QTest::newRow("transmit, lines fail")
+        << "lines" << 1
+        << QStringList{"failed rts", "failed dtr", "write 0100000007", "failed rts", "failed dtr"};
+    QTest::newRow("receive, port closed") << "closed" << 0 << QStringList{};
+    QTest::newRow("receive, write fails")
+        << "write" << 0 << QStringList{"rts 0", "dtr 0", "failed write"};
+}
+
+void TestPtt::portFailures()
+{
+    QFETCH(QString, failure);
+    QFETCH(int, state);
+    QFETCH(QStringList, actions);
+    if (failure == "closed")
+        m_form->comport().setPortOpen(false);
+    m_log->take();
+    m_log->failWrite = failure == "write";
+    m_log->failLines = failure == "lines";
+
+    m_form->ptt(0, state);
+    QCOMPARE(m_log->take(), actions);
+    // Never red for a transmit that did not get through; green after a receive.
+    QCOMPARE(m_form->Shape1()->FillColor(), Green);
+    QVERIFY(!m_form->comport().DTREnable() && !m_form->comport().RTSEnable());
+
+    QMessageBox *box = m_form->portErrorBox();
+    QVERIFY(box);
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->text(), "Com port error");
+    QCOMPARE(box->windowTitle(), "zolvek-ptt");
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+    QVERIFY(!box->isModal());
+
+    // A second failure while the box is open shows no second box and does not block.
+    QElapsedTimer clock;
+    clock.start();
+    m_form->ptt(0, 1);
+    QVERIFY(clock.elapsed() < 200);
+    QCOMPARE(m_form->findChildren<QMessageBox *>().size(), 1);
+    box->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(!m_form->portErrorBox());
+    m_form->ptt(0, 1);
+    QVERIFY(m_form->portErrorBox()); // a new failure is reported again
+}
+
+void TestPtt::waitingCostsNoCpu()
+{
+    const double before = cpuSeconds();
+    m_form->ptt(0, 0);
+    const double used = cpuSeconds() - before;
+    qInfo("CPU time during one %d ms settling delay: %.1f ms", PttSwitch::SettlingDelayMs,
+          used * 1000);
+    QVERIFY(used < 0.2);
+}
+
+ZOLVEK_TEST_MAIN(TestPtt, true)
+#include "test_ptt.moc"

@@ -1,0 +1,79 @@
+// The real utility on an X display, clicked like a user would, keying the virtual radio.
+#include "tests/jsonprocess.h"
+#include "tests/testsupport.h"
+
+#include <QTest>
+
+namespace {
+
+// Where the indicator is, in window coordinates (its box is 285..900 x 240..735 twips).
+constexpr int IndicatorX = 39;
+constexpr int IndicatorY = 32;
+
+int framesSeen(const JsonProcess::Events &events)
+{
+    int frames = 0;
+    for (const QJsonObject &event : events)
+        frames += event.value("event") == "frame";
+    return frames;
+}
+
+} // namespace
+
+class TestPttX11 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void clicksKeyAndUnkeyTheRadio();
+};
+
+void TestPttX11::initTestCase()
+{
+    QVERIFY2(!qEnvironmentVariable("DISPLAY").isEmpty(), "needs an X display (run under Xvfb)");
+    testStore().reset();
+}
+
+void TestPttX11::clicksKeyAndUnkeyTheRadio()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    testStore().mapPort(1, sim.url());
+    QProcess utility;
+    utility.setProcessEnvironment(utilityEnvironment(testStore().configHome(), true));
+    utility.start(binaryPath("zolvek-ptt"), {});
+    QVERIFY(sim.waitFor([](const auto &events) { return framesSeen(events) >= 2; }));
+    const QString window =
+        runCommand("xdotool", {"search", "--sync", "--name", "^ZOLVEK Yaesu  FT-847 PTT V1$"})
+            .split('\n')
+            .first();
+    QVERIFY(!window.isEmpty());
+    const QStringList click{
+        "mousemove", "--window", window, QString::number(IndicatorX), QString::number(IndicatorY),
+        "click",     "1"};
+
+    runCommand("xdotool", click);
+    QVERIFY(sim.waitFor([](const auto &events) { return framesSeen(events) >= 3; }));
+    runCommand("xdotool", click);
+    QVERIFY(sim.waitFor([](const auto &events) { return framesSeen(events) >= 4; }, 5000));
+    utility.terminate();
+    utility.waitForFinished(5000);
+
+    const auto lines = sim.named("lines");
+    const auto frames = sim.named("frame");
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0].value("dtr"), QJsonValue(true));
+    QCOMPARE(lines[0].value("rts"), QJsonValue(true));
+    QCOMPARE(lines[1].value("dtr"), QJsonValue(false));
+    QCOMPARE(lines[1].value("rts"), QJsonValue(false));
+    QCOMPARE(frames[2].value("hex").toString(), "0100000007");
+    QCOMPARE(frames[3].value("hex").toString(), "0300000007");
+    // Lines up before the transmit frame; the receive frame a settling delay after they drop.
+    QVERIFY(lines[0].value("t").toDouble() <= frames[2].value("t").toDouble());
+    const double gapMs = (frames[3].value("t").toDouble() - lines[1].value("t").toDouble()) * 1000;
+    qInfo("lines dropped to receive frame at the radio: %.3f ms", gapMs);
+    QVERIFY2(gapMs >= 1190 && gapMs < 1600, qPrintable(QString::number(gapMs)));
+}
+
+ZOLVEK_TEST_MAIN(TestPttX11, false)
+#include "test_ptt_x11.moc"
