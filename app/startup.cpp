@@ -5,6 +5,7 @@
 #include "app/resumenext.h"
 #include "app/valuecheckbox.h"
 #include "ptt/frames.h"
+#include "ptt/hostlink.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 #include "settings/textconv.h"
@@ -24,8 +25,13 @@ void Form1::Form_Load()
                           QStringLiteral("1"));
     };
 
-    // The host message link is installed here, before any option is loaded, so that a host is
-    // heard from the very start.
+    // The host is heard from the very start, before any option is loaded.
+    step([&] { RegisterHostMessage(); });
+    step([&] {
+        HookHostMessages(this, [this](const std::int32_t &command, const std::int32_t &state) {
+            ptt(command, state);
+        });
+    });
 
     step([&] {
         m_Text1->setText(GetSetting(Options::App, Options::ComSection, Options::SettingsKey,

@@ -1,5 +1,7 @@
 #include "tests/jsonprocess.h"
 
+#include "tests/testsupport.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -105,6 +107,32 @@ JsonProcess::Events SimProcess::named(const QString &name)
     return result;
 }
 
+QStringList SimProcess::radioActions(bool strict)
+{
+    QStringList actions;
+    bool dtr = false, rts = false;
+    bool rtsStepPending = false;
+    for (const QJsonObject &event : events()) {
+        const QString name = event.value(QStringLiteral("event")).toString();
+        if (name == QLatin1String("lines")) {
+            const bool newDtr = event.value(QStringLiteral("dtr")).toBool();
+            const bool newRts = event.value(QStringLiteral("rts")).toBool();
+            if (rtsStepPending && newRts == rts && newDtr != dtr)
+                actions.removeLast();
+            else if (strict && newDtr != dtr && newRts == rts)
+                actions << QStringLiteral("DTR moved before RTS");
+            rtsStepPending = newRts != rts && newDtr == dtr;
+            dtr = newDtr;
+            rts = newRts;
+            actions << QStringLiteral("lines dtr=%1 rts=%2").arg(dtr).arg(rts);
+        } else if (name == QLatin1String("frame")) {
+            rtsStepPending = false;
+            actions << QStringLiteral("frame ") + event.value(QStringLiteral("hex")).toString();
+        }
+    }
+    return actions;
+}
+
 QString binaryPath(const QString &name)
 {
     return QStringLiteral(ZOLVEK_BIN_DIR "/") + name;
@@ -141,4 +169,40 @@ QString runCommand(const QString &program, const QStringList &arguments, int tim
     if (exitCode)
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+Station::~Station()
+{
+    if (utility.state() != QProcess::NotRunning) {
+        utility.kill();
+        utility.waitForFinished(3000);
+    }
+}
+
+bool Station::start(bool onDisplay)
+{
+    if (!sim.start())
+        return false;
+    writeTestPorts(m_config.path(), sim.url());
+    utility.setProcessEnvironment(utilityEnvironment(m_config.path(), onDisplay));
+    utility.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    utility.start(binaryPath(QStringLiteral("zolvek-ptt")), {});
+    return utility.waitForStarted(5000) && waitForFrames(2);
+}
+
+int Station::frames()
+{
+    return int(sim.named(QStringLiteral("frame")).size());
+}
+
+bool Station::waitForFrames(int count, int timeoutMs)
+{
+    return sim.waitFor(
+        [count](const JsonProcess::Events &events) {
+            int frames = 0;
+            for (const QJsonObject &event : events)
+                frames += event.value(QStringLiteral("event")).toString() == QLatin1String("frame");
+            return frames >= count;
+        },
+        timeoutMs);
 }

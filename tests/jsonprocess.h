@@ -3,6 +3,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <functional>
 
 // A child process that prints one JSON object a line (ft847-sim --json, the Python peers).
@@ -45,6 +46,12 @@ public:
     QString url() const { return QStringLiteral("rfc2217://") + m_address; }
     // The events of one kind, in order.
     Events named(const QString &name);
+    // What the radio was made to do: "lines dtr=1 rts=1" and "frame 0100000007" lines. RTS moves
+    // first and DTR follows at once; the radio may see the two steps or just the result, so a
+    // lone RTS step is folded into the DTR step after it. With `strict`, DTR moving alone (not
+    // after RTS) adds "DTR moved before RTS". In a burst many changes reach the radio in one
+    // read, so there only the states it ends up in can be checked (`strict` false).
+    QStringList radioActions(bool strict = true);
 
 private:
     QString m_address;
@@ -62,3 +69,22 @@ QProcessEnvironment utilityEnvironment(const QString &configHome, bool onDisplay
 // Runs a short command to its end (or the time limit); returns its standard output, trimmed.
 QString runCommand(const QString &program, const QStringList &arguments, int timeoutMs = 10000,
                    int *exitCode = nullptr);
+
+// The virtual radio and a real zolvek-ptt whose COM1 is that radio, with a store of its own.
+class Station
+{
+public:
+    ~Station();
+    // Starts both and waits until the radio has the utility's opening and receive frames.
+    bool start(bool onDisplay);
+    // Frames the radio has seen so far.
+    int frames();
+    bool waitForFrames(int count, int timeoutMs = 5000);
+    QString configHome() const { return m_config.path(); }
+
+    SimProcess sim;
+    QProcess utility;
+
+private:
+    QTemporaryDir m_config;
+};

@@ -53,10 +53,22 @@ QByteArray TempStore::readRaw() const
 
 void TempStore::reset()
 {
+    writeTestPorts(m_dir.path());
+}
+
+void writeTestPorts(const QString &configHome, const QString &com1)
+{
     QByteArray ports("[Ports]\n");
-    for (int port = CommControl::FirstPort; port <= CommControl::LastPort; ++port)
-        ports += QStringLiteral("COM%1=%2/missing-com%1\n").arg(port).arg(m_dir.path()).toUtf8();
-    writeRaw(ports);
+    for (int port = CommControl::FirstPort; port <= CommControl::LastPort; ++port) {
+        const QString device = port == 1 && !com1.isEmpty()
+                                   ? com1
+                                   : QStringLiteral("%1/missing-com%2").arg(configHome).arg(port);
+        ports += QStringLiteral("COM%1=%2\n").arg(port).arg(device).toUtf8();
+    }
+    QDir().mkpath(configHome + QStringLiteral("/KELD"));
+    QFile file(configHome + QStringLiteral("/KELD/settings.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(ports);
 }
 
 void TempStore::mapPort(int port, const QString &device)

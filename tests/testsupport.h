@@ -31,6 +31,10 @@ private:
     bool m_hadPrevious = false;
 };
 
+// Writes a fresh store into `configHome` whose [Ports] map every COM number to a missing path,
+// except COM1 when `com1` is given.
+void writeTestPorts(const QString &configHome, const QString &com1 = QString());
+
 // What a fake port was asked to do, one line an action: "open ADDRESS SETTINGS dtr=0 rts=0",
 // "close", "settings TEXT", "dtr 1", "rts 0", "write 0300000007". Failures can be switched on
 // per kind of action.

@@ -1,0 +1,85 @@
+#include "ptt/hostlink.h"
+
+#include "ptt/hostmessage_x11.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWidget>
+#include <cstdlib>
+
+std::uint32_t PttMessageId = 0;
+
+namespace {
+
+xcb_connection_t *xConnection()
+{
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+// Sees every event of the X connection; every event but the host's own goes on to Qt untouched.
+class HostMessageFilter : public QAbstractNativeEventFilter
+{
+public:
+    HostMessageFilter(QWidget *window, HostRequestHandler handler)
+        : m_window(window)
+        , m_windowId(xcb_window_t(window->winId()))
+        , m_handler(std::move(handler))
+    {
+    }
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        if (eventType != "xcb_generic_event_t" || !m_window)
+            return false;
+        const auto request = decodeHostMessage(static_cast<xcb_generic_event_t *>(message),
+                                               xcb_atom_t(PttMessageId), m_windowId);
+        if (request) {
+            // Handled from the window's own event loop, not from inside the X event
+            // dispatch: a return to receive keeps that loop turning for its settling delay.
+            QMetaObject::invokeMethod(
+                m_window,
+                [handler = m_handler, request = *request] {
+                    handler(request.command, request.state);
+                },
+                Qt::QueuedConnection);
+            // Qt itself has no use for the message and would only warn about it.
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window;
+    xcb_window_t m_windowId = 0;
+    HostRequestHandler m_handler;
+};
+
+} // namespace
+
+void RegisterHostMessage()
+{
+    xcb_connection_t *connection = xConnection();
+    if (!connection)
+        return;
+    const auto cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(HostMessageName)),
+                                        HostMessageName);
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    if (reply)
+        PttMessageId = reply->atom;
+    std::free(reply);
+}
+
+bool HookHostMessages(QWidget *window, HostRequestHandler handler)
+{
+    if (!xConnection() || PttMessageId == 0)
+        return false;
+    auto *filter = new HostMessageFilter(window, std::move(handler));
+    qGuiApp->installNativeEventFilter(filter);
+    QObject::connect(window, &QObject::destroyed, qGuiApp, [filter] {
+        qGuiApp->removeNativeEventFilter(filter);
+        delete filter;
+    });
+    return true;
+}

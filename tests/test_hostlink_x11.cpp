@@ -1,0 +1,224 @@
+// The host message link end to end: zolvek-send and raw X messages to the real utility on an X
+// server, with and without a window manager, driving the virtual radio.
+#include "tests/jsonprocess.h"
+#include "tests/testsupport.h"
+#include "tools/zolvek-send/hostsender.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTest>
+#include <time.h>
+
+namespace {
+
+double monotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+int send(const QStringList &arguments, QString *error = nullptr)
+{
+    QProcess sender;
+    sender.start(binaryPath("zolvek-send"), arguments);
+    sender.waitForFinished(5000);
+    if (error)
+        *error = QString::fromUtf8(sender.readAllStandardError()).trimmed();
+    return sender.exitStatus() == QProcess::NormalExit ? sender.exitCode() : -1;
+}
+
+} // namespace
+
+class TestHostLinkX11 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void hostSwitchesTheRadio_data();
+    void hostSwitchesTheRadio();
+    void everyInstanceReached();
+    void burstFromOneSender();
+    void noUtilityRunning();
+    void usageErrors_data();
+    void usageErrors();
+
+private:
+    std::unique_ptr<QProcess> startWindowManager();
+};
+
+void TestHostLinkX11::initTestCase()
+{
+    QVERIFY2(!qEnvironmentVariable("DISPLAY").isEmpty(), "needs an X display (run under Xvfb)");
+}
+
+std::unique_ptr<QProcess> TestHostLinkX11::startWindowManager()
+{
+    auto wm = std::make_unique<QProcess>();
+    wm->start("openbox", {});
+    if (!wm->waitForStarted(5000))
+        return nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000) {
+        if (runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"))
+            return wm;
+        QTest::qWait(50);
+    }
+    return nullptr;
+}
+
+void TestHostLinkX11::hostSwitchesTheRadio_data()
+{
+    QTest::addColumn<bool>("windowManager");
+    QTest::newRow("no window manager") << false;
+    QTest::newRow("openbox") << true;
+}
+
+void TestHostLinkX11::hostSwitchesTheRadio()
+{
+    QFETCH(bool, windowManager);
+    std::unique_ptr<QProcess> wm;
+    if (windowManager) {
+        wm = startWindowManager();
+        QVERIFY2(wm, "openbox did not start");
+    }
+    Station station;
+    QVERIFY(station.start(true));
+    if (windowManager)
+        QTest::qWait(300); // let the window manager frame the window
+
+    const double sent = monotonicSeconds();
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(3));
+    const auto lines = station.sim.named("lines");
+    const auto frames = station.sim.named("frame");
+    QCOMPARE(frames[2].value("hex").toString(), "0100000007");
+    QVERIFY(!lines.isEmpty()
+            && lines.last().value("t").toDouble() <= frames[2].value("t").toDouble());
+    const double latency = frames[2].value("t").toDouble() - sent;
+    qInfo("zolvek-send tx to transmit frame: %.2f ms (process start included)", latency * 1000);
+    QVERIFY(latency < 1.0);
+
+    QCOMPARE(send({"rx"}), 0);
+    QVERIFY(station.waitForFrames(4));
+    QCOMPARE(station.sim.radioActions(),
+             (QStringList{"frame 0000000000", "frame 0300000007", "lines dtr=1 rts=1",
+                          "frame 0100000007", "lines dtr=0 rts=0", "frame 0300000007"}));
+    const double gap = station.sim.named("frame").last().value("t").toDouble()
+                       - station.sim.named("lines").last().value("t").toDouble();
+    QVERIFY2(gap >= 1.19 && gap < 1.6, qPrintable(QString::number(gap)));
+
+    // Requests that mean nothing, and a message of another type, change nothing.
+    const qsizetype before = station.sim.events().size();
+    QCOMPARE(send({"0", "2"}), 0);
+    QCOMPARE(send({"2", "0"}), 0);
+    QCOMPARE(send({"-1", "1"}), 0);
+    HostSender raw;
+    QVERIFY(raw.isOpen());
+    const auto windows = raw.findWindows();
+    QCOMPARE(windows.size(), size_t(1));
+    QVERIFY(raw.send(windows.front(), 0, 1, "ZOLVEKFUNC_NOT"));
+    raw.sync();
+    QTest::qWait(500);
+    QCOMPARE(station.sim.events().size(), before);
+    QCOMPARE(station.utility.state(), QProcess::Running);
+
+    QCOMPARE(send({"exit"}), 0);
+    QVERIFY(station.utility.waitForFinished(3000));
+    QCOMPARE(station.utility.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(station.utility.exitCode(), 0);
+    QVERIFY(!station.sim.waitForEvent("disconnected").isEmpty());
+
+    if (wm) {
+        wm->terminate();
+        wm->waitForFinished(3000);
+    }
+}
+
+void TestHostLinkX11::everyInstanceReached()
+{
+    Station first;
+    Station second;
+    QVERIFY(first.start(true));
+    QVERIFY(second.start(true));
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(first.waitForFrames(3));
+    QVERIFY(second.waitForFrames(3));
+    QCOMPARE(first.sim.named("frame").last().value("hex").toString(), "0100000007");
+    QCOMPARE(second.sim.named("frame").last().value("hex").toString(), "0100000007");
+    QCOMPARE(send({"exit"}), 0);
+    QVERIFY(first.utility.waitForFinished(3000));
+    QVERIFY(second.utility.waitForFinished(3000));
+}
+
+void TestHostLinkX11::burstFromOneSender()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    HostSender sender;
+    const auto windows = sender.findWindows();
+    QCOMPARE(windows.size(), size_t(1));
+    QRandomGenerator random(2217);
+    for (int i = 0; i < 999; ++i) {
+        const int kind = int(random.bounded(4));
+        sender.send(windows.front(), kind == 3 ? 5 : 0, kind == 2 ? -1 : kind);
+    }
+    sender.send(windows.front(), 0, 0); // the last word: receive
+    sender.sync();
+
+    // Quiet once the last receive has settled.
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype seen = -1;
+    while (clock.elapsed() < 20000) {
+        const qsizetype now = station.sim.events().size();
+        if (now == seen)
+            break;
+        seen = now;
+        QTest::qWait(1500);
+    }
+    QCOMPARE(station.utility.state(), QProcess::Running);
+    const QStringList actions = station.sim.radioActions(false);
+    QVERIFY(actions.size() > 2);
+    QCOMPARE(actions.last(), "frame 0300000007");
+    QCOMPARE(actions.filter("lines").last(), "lines dtr=0 rts=0");
+
+    // Still answering at once.
+    const int frames = station.frames();
+    const double sent = monotonicSeconds();
+    QVERIFY(sender.send(windows.front(), 0, 1));
+    sender.sync();
+    QVERIFY(station.waitForFrames(frames + 1, 2000));
+    const double latency = station.sim.named("frame").last().value("t").toDouble() - sent;
+    QVERIFY2(latency < 0.1, qPrintable(QString::number(latency)));
+}
+
+void TestHostLinkX11::noUtilityRunning()
+{
+    QString error;
+    QCOMPARE(send({"tx"}, &error), 1);
+    QCOMPARE(error, "zolvek-send: no window titled \"ZOLVEK Yaesu  FT-847 PTT V1\" found");
+}
+
+void TestHostLinkX11::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("nothing") << QStringList{};
+    QTest::newRow("unknown word") << QStringList{"key"};
+    QTest::newRow("one number") << QStringList{"0"};
+    QTest::newRow("not numbers") << QStringList{"a", "b"};
+    QTest::newRow("too large") << QStringList{"0", "4294967296"};
+    QTest::newRow("three words") << QStringList{"0", "1", "2"};
+}
+
+void TestHostLinkX11::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QString error;
+    QCOMPARE(send(arguments, &error), 2);
+    QVERIFY(error.startsWith("usage: zolvek-send"));
+}
+
+ZOLVEK_TEST_MAIN(TestHostLinkX11, false)
+#include "test_hostlink_x11.moc"
