@@ -112,6 +112,9 @@ void Form1::buildControls()
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
+    connect(m_Combo1, &ListComboBox::clicked, this, &Form1::Combo1_Click);
+    connect(m_Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    m_Text1->installEventFilter(this);
     connect(m_Check1, &QCheckBox::stateChanged, this, &Form1::Check1_Click);
     connect(m_Check2, &QCheckBox::stateChanged, this, &Form1::Check2_Click);
 }
@@ -220,4 +223,19 @@ void Form1::closeEvent(QCloseEvent *event)
     if (m_portErrorBox)
         m_portErrorBox->close();
     QWidget::closeEvent(event);
+}
+
+// Qt 6.4 on X11 shows a window as normal when it was minimized before its size last changed, as
+// start-up does (the width is set after the minimized state). Applying the state again once the
+// window is being shown brings it up iconified, with no flash of the normal window.
+void Form1::showAfterLoad()
+{
+    const Qt::WindowStates loaded = windowState();
+    if (!(loaded & Qt::WindowMinimized)) {
+        show();
+        return;
+    }
+    setWindowState(loaded & ~Qt::WindowMinimized);
+    show();
+    setWindowState(loaded);
 }

@@ -41,6 +41,9 @@ public:
     // window is first shown.
     void Form_Load();
 
+    // Shows the window once start-up is done: minimized if start-up said so.
+    void showAfterLoad();
+
     void Command1_Click();
 
     // Switches the radio: command 0 with state 1 transmits, with state 0 receives; command 1
@@ -73,8 +76,11 @@ public:
     int toPixels(double twips) const;
     double toTwips(int pixels) const;
 
+    static inline const QString InvalidSettingsText = QStringLiteral("Invalid comport settings");
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QColor indicatorColor() const override;
@@ -87,8 +93,14 @@ private:
     float collapsedWidth() const;
     float expandedWidth() const;
 
+    void Combo1_Click();
+    void Combo1_Change();
+    void Text1_Change();
+    void Text1_LostFocus();
     void Check1_Click();
     void Check2_Click();
+    void ApplyTopmost();
+    void showMessage(const QString &text);
 
     Indicator *m_Shape1 = nullptr;
     ClickLabel *m_Label3 = nullptr;

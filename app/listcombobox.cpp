@@ -6,6 +6,7 @@ ListComboBox::ListComboBox(QWidget *parent)
     : QComboBox(parent)
 {
     setEditable(false);
+    connect(this, &QComboBox::activated, this, &ListComboBox::clicked);
 }
 
 void ListComboBox::setListIndex(int index)
@@ -15,4 +16,5 @@ void ListComboBox::setListIndex(int index)
                                .arg(index)
                                .arg(count() - 1));
     setCurrentIndex(index);
+    Q_EMIT clicked();
 }

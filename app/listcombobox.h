@@ -3,7 +3,8 @@
 #include <QComboBox>
 
 // A drop-down list that takes no typing, with a list index: -1 for no selection, otherwise the
-// position of the selected item.
+// position of the selected item. It reports a click whenever the user picks an item, the one
+// already shown included, and whenever the program sets the list index.
 class ListComboBox : public QComboBox
 {
     Q_OBJECT
@@ -13,4 +14,7 @@ public:
     int ListIndex() const { return currentIndex(); }
     // Raises ControlError for an index below -1 or past the last item.
     void setListIndex(int index);
+
+Q_SIGNALS:
+    void clicked();
 };

@@ -9,6 +9,6 @@ int main(int argc, char *argv[])
 
     Form1 window;
     window.Form_Load();
-    window.show();
+    window.showAfterLoad();
     return app.exec();
 }

@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/topmost.h"
 #include "app/valuecheckbox.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
@@ -14,4 +15,11 @@ void Form1::Check2_Click()
 {
     SaveSetting(Options::App, Options::WinSection, Options::TopKey,
                 QString::number(m_Check2->Value()));
+    ApplyTopmost();
+}
+
+// Greyed (2) counts as not on top.
+void Form1::ApplyTopmost()
+{
+    setAlwaysOnTop(this, m_Check2->Value() == 1);
 }

@@ -54,6 +54,8 @@ void Form1::Form_Load()
             GetSetting(Options::App, Options::WinSection, Options::TopKey, QStringLiteral("0"))));
     });
 
+    step([&] { ApplyTopmost(); });
+
     step([&] { m_BorderWidth = Width() - ScaleWidth(); });
     step([&] { setWidth(collapsedWidth()); });
     // The transparent label takes the indicator's clicks and shows its tool tip.

@@ -24,7 +24,6 @@ class HostMessageFilter : public QAbstractNativeEventFilter
 public:
     HostMessageFilter(QWidget *window, HostRequestHandler handler)
         : m_window(window)
-        , m_windowId(xcb_window_t(window->winId()))
         , m_handler(std::move(handler))
     {
     }
@@ -33,8 +32,13 @@ public:
     {
         if (eventType != "xcb_generic_event_t" || !m_window)
             return false;
-        const auto request = decodeHostMessage(static_cast<xcb_generic_event_t *>(message),
-                                               xcb_atom_t(PttMessageId), m_windowId);
+        // The window's id is taken when a message comes, not at start-up: asking for it
+        // earlier would create the window before its first state (minimized) is known.
+        const auto *event = static_cast<xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+            return false;
+        const auto request =
+            decodeHostMessage(event, xcb_atom_t(PttMessageId), xcb_window_t(m_window->winId()));
         if (request) {
             // Handled from the window's own event loop, not from inside the X event
             // dispatch: a return to receive keeps that loop turning for its settling delay.
@@ -52,7 +56,6 @@ public:
 
 private:
     QPointer<QWidget> m_window;
-    xcb_window_t m_windowId = 0;
     HostRequestHandler m_handler;
 };
 

@@ -184,10 +184,23 @@ bool Station::start(bool onDisplay)
     if (!sim.start())
         return false;
     writeTestPorts(m_config.path(), sim.url());
-    utility.setProcessEnvironment(utilityEnvironment(m_config.path(), onDisplay));
+    m_onDisplay = onDisplay;
+    return startUtility();
+}
+
+bool Station::startUtility()
+{
+    const int before = frames();
+    utility.setProcessEnvironment(utilityEnvironment(m_config.path(), m_onDisplay));
     utility.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     utility.start(binaryPath(QStringLiteral("zolvek-ptt")), {});
-    return utility.waitForStarted(5000) && waitForFrames(2);
+    return utility.waitForStarted(5000) && waitForFrames(before + 2);
+}
+
+bool Station::stopUtility()
+{
+    utility.terminate();
+    return utility.waitForFinished(5000);
 }
 
 int Station::frames()

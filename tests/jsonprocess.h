@@ -77,6 +77,10 @@ public:
     ~Station();
     // Starts both and waits until the radio has the utility's opening and receive frames.
     bool start(bool onDisplay);
+    // Starts the utility again with the same store (after it has ended), and waits as start()
+    // does for its frames.
+    bool startUtility();
+    bool stopUtility();
     // Frames the radio has seen so far.
     int frames();
     bool waitForFrames(int count, int timeoutMs = 5000);
@@ -87,4 +91,5 @@ public:
 
 private:
     QTemporaryDir m_config;
+    bool m_onDisplay = false;
 };

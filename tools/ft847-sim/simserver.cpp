@@ -35,6 +35,10 @@ void SimServer::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         const QString peer = endpoint(socket->peerAddress(), socket->peerPort());
+        // A client that closes and at once reconnects (as the utility does for each change of
+        // settings) may be heard again before its goodbye was read: read it now.
+        if (m_client && m_client->state() == QAbstractSocket::ConnectedState)
+            m_client->waitForReadyRead(0);
         if (m_client) {
             m_log.refused(peer);
             socket->abort();

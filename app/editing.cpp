@@ -1,0 +1,84 @@
+#include "app/form1.h"
+#include "app/listcombobox.h"
+#include "app/resumenext.h"
+#include "settings/options.h"
+#include "settings/settingsstore.h"
+
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+
+// Each change of port or line settings takes effect on the open port at once: close, apply,
+// store, reopen. Failures never end the program; the user is told what needs telling.
+
+void Form1::Combo1_Click()
+{
+    Combo1_Change();
+}
+
+void Form1::Combo1_Change()
+{
+    // Start-up sets the list itself; that is loading, not a change.
+    if (!m_FormReady)
+        return;
+    ResumeNext step;
+    if (step.condition([&] { return m_comport.PortOpen(); }))
+        step([&] { m_comport.setPortOpen(false); });
+    step([&] { m_comport.setCommPort(m_Combo1->ListIndex() + 1); });
+    // What the port object holds now, which is not always the list position.
+    step([&] {
+        SaveSetting(Options::App, Options::ComSection, Options::ComPortKey,
+                    QString::number(m_comport.CommPort()));
+    });
+    step([&] { m_comport.setPortOpen(true); });
+    if (step.failed())
+        showMessage(PortErrorText);
+}
+
+void Form1::Text1_Change()
+{
+    if (!m_FormReady)
+        return;
+    ResumeNext step;
+    if (step.condition([&] { return m_comport.PortOpen(); }))
+        step([&] { m_comport.setPortOpen(false); });
+    step([&] { m_comport.setSettings(m_Text1->text()); });
+    // Stored as typed, even when the port refused it: the user is told on leaving the box.
+    step([&] {
+        SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, m_Text1->text());
+    });
+    step([&] { m_comport.setPortOpen(true); });
+}
+
+void Form1::Text1_LostFocus()
+{
+    ResumeNext step;
+    if (step.condition([&] { return m_comport.PortOpen(); }))
+        step([&] { m_comport.setPortOpen(false); });
+    step([&] {
+        m_comport.setSettings(
+            GetSetting(Options::App, Options::ComSection, Options::SettingsKey, QString()));
+    });
+    if (step.failed())
+        showMessage(InvalidSettingsText);
+    if (step.condition([&] { return !m_comport.PortOpen(); }))
+        step([&] { m_comport.setPortOpen(true); });
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // Only focus moving to another control counts; the window losing activation does not.
+    if (watched == m_Text1 && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            Text1_LostFocus();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// The editing handlers' messages wait for OK; the window keeps serving the host meanwhile.
+void Form1::showMessage(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}

@@ -1,0 +1,321 @@
+#include "app/form1.h"
+#include "app/indicator.h"
+#include "app/listcombobox.h"
+#include "app/valuecheckbox.h"
+#include "settings/options.h"
+#include "settings/settingsstore.h"
+#include "tests/testsupport.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+// Answers every modal message box with OK, noting what it said. `whileOpen` runs once while
+// the first box is up, as events from the host would.
+class ModalBoxes : public QObject
+{
+public:
+    ModalBoxes()
+    {
+        connect(&m_poll, &QTimer::timeout, this, &ModalBoxes::check);
+        m_poll.start(10);
+    }
+
+    QStringList texts;
+    std::function<void()> whileOpen;
+
+private:
+    void check()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        QVERIFY(box->isModal());
+        QCOMPARE(box->windowTitle(), "zolvek-ptt");
+        QCOMPARE(box->icon(), QMessageBox::NoIcon);
+        QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+        texts << box->text();
+        if (whileOpen)
+            std::exchange(whileOpen, nullptr)();
+        box->button(QMessageBox::Ok)->click();
+    }
+
+    QTimer m_poll;
+};
+
+QString stored(const QString &key, const QString &fallback = "<none>")
+{
+    const QString section = key == Options::MinKey || key == Options::TopKey ? Options::WinSection
+                                                                             : Options::ComSection;
+    return GetSetting(Options::App, section, key, fallback);
+}
+
+} // namespace
+
+class TestEditing : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void notReadyChangesNothing();
+    void choosingAPort_data();
+    void choosingAPort();
+    void choosingTheSamePortReopens();
+    void everyKeystrokeAppliedAndStored();
+    void refusedTextReportedOnLeaving();
+    void leavingWithNothingStored();
+    void leavingWithFailingPort_data();
+    void leavingWithFailingPort();
+    void windowDeactivationIsNotLeaving();
+    void hostRequestWhileMessageOpen();
+    void runMinimizedStoredOnly();
+    void onTopStoredAndApplied();
+
+private:
+    void loadForm();
+    void focusText();
+    void leaveText();
+
+    std::shared_ptr<FakePortLog> m_log;
+    std::unique_ptr<Form1> m_form;
+};
+
+void TestEditing::init()
+{
+    testStore().reset();
+    m_log = std::make_shared<FakePortLog>();
+}
+
+void TestEditing::cleanup()
+{
+    m_form.reset();
+}
+
+void TestEditing::loadForm()
+{
+    m_form = std::make_unique<Form1>(fakePortFactory(m_log));
+    m_form->Form_Load();
+    m_form->show();
+    QApplication::setActiveWindow(m_form.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    m_form->Command1_Click(); // open the panel
+    m_log->take();
+}
+
+void TestEditing::focusText()
+{
+    m_form->Text1()->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(m_form->Text1()->hasFocus());
+}
+
+void TestEditing::leaveText()
+{
+    m_form->Combo1()->setFocus(Qt::TabFocusReason);
+}
+
+void TestEditing::notReadyChangesNothing()
+{
+    Form1 form(fakePortFactory(m_log));
+    const QByteArray before = testStore().readRaw();
+    form.Combo1()->setListIndex(2);
+    form.Text1()->setText("1200,e,7,1");
+    QVERIFY(m_log->actions.isEmpty());
+    QCOMPARE(testStore().readRaw(), before);
+    QVERIFY(!form.comport().PortOpen());
+}
+
+void TestEditing::choosingAPort_data()
+{
+    QTest::addColumn<int>("listIndex");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QStringList>("actions");
+    QTest::addColumn<QString>("storedPort");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("message");
+    const QString dir = "DIR";
+    QTest::newRow("COM3") << 2 << "" << QStringList{"close", "open DIR/missing-com3"} << "3" << true
+                          << false;
+    QTest::newRow("COM4, open fails")
+        << 3 << "open" << QStringList{"close", "failed open"} << "4" << false << true;
+    QTest::newRow("COM2, close fails")
+        << 1 << "close" << QStringList{"failed close", "open DIR/missing-com2"} << "2" << true
+        << true;
+    // No selection asks for port 0, which the port refuses: the old number is stored again.
+    QTest::newRow("no selection") << -1 << "" << QStringList{"close", "open DIR/missing-com1"}
+                                  << "1" << true << true;
+}
+
+void TestEditing::choosingAPort()
+{
+    QFETCH(int, listIndex);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, actions);
+    QFETCH(QString, storedPort);
+    QFETCH(bool, open);
+    QFETCH(bool, message);
+    loadForm();
+    m_log->failOpen = failure == "open";
+    m_log->failClose = failure == "close";
+    ModalBoxes boxes;
+    m_form->Combo1()->setListIndex(listIndex);
+    QStringList seen;
+    for (const QString &action : m_log->take())
+        seen << action.section(' ', 0, 1).replace(testStore().configHome(), "DIR");
+    QCOMPARE(seen, actions);
+    QCOMPARE(stored(Options::ComPortKey), storedPort);
+    QCOMPARE(m_form->comport().PortOpen(), open);
+    QCOMPARE(boxes.texts, message ? QStringList{"Com port error"} : QStringList{});
+}
+
+void TestEditing::choosingTheSamePortReopens()
+{
+    loadForm();
+    Q_EMIT m_form->Combo1()->activated(0); // the user picks COM1 again
+    QCOMPARE(m_log->take().size(), 2);     // closed and opened
+    QVERIFY(m_form->comport().PortOpen());
+}
+
+void TestEditing::everyKeystrokeAppliedAndStored()
+{
+    loadForm();
+    focusText();
+    m_form->Text1()->selectAll();
+    ModalBoxes boxes;
+    QStringList storedAfterEach;
+    connect(m_form->Text1(), &QLineEdit::textChanged,
+            [&] { storedAfterEach << stored(Options::SettingsKey); });
+    QTest::keyClicks(m_form->Text1(), "9600,e,7,1");
+    QCOMPARE(storedAfterEach.size(), 10);
+    QCOMPARE(storedAfterEach.first(), "9");
+    QCOMPARE(storedAfterEach.last(), "9600,e,7,1");
+    const QStringList opens = m_log->actions.filter("open");
+    QCOMPARE(opens.size(), 10);
+    QVERIFY(opens.first().contains(" 4800,n,8,2 ")); // "9" refused: the previous settings
+    QVERIFY(opens.last().contains(" 9600,e,7,1 "));
+    QCOMPARE(m_form->comport().Settings(), "9600,e,7,1");
+    QVERIFY(boxes.texts.isEmpty()); // nothing said while typing
+}
+
+void TestEditing::refusedTextReportedOnLeaving()
+{
+    loadForm();
+    focusText();
+    ModalBoxes boxes;
+    m_form->Text1()->setText("4800,x,8,2");
+    QCOMPARE(stored(Options::SettingsKey), "4800,x,8,2");
+    QVERIFY(boxes.texts.isEmpty());
+    QVERIFY(m_log->take().last().contains(" 4800,n,8,2 "));
+    leaveText();
+    QCOMPARE(boxes.texts, QStringList{"Invalid comport settings"});
+    // The port was closed and opened again with the settings it had.
+    const QStringList actions = m_log->take();
+    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.first(), "close");
+    QVERIFY(actions.last().contains(" 4800,n,8,2 "));
+}
+
+void TestEditing::leavingWithNothingStored()
+{
+    loadForm();
+    testStore().reset(); // nothing stored: the empty default is applied, and refused
+    focusText();
+    ModalBoxes boxes;
+    leaveText();
+    QCOMPARE(boxes.texts, QStringList{"Invalid comport settings"});
+    QVERIFY(m_form->comport().PortOpen());
+    QCOMPARE(m_form->comport().Settings(), "4800,n,8,2");
+}
+
+void TestEditing::leavingWithFailingPort_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<bool>("message");
+    QTest::addColumn<bool>("open");
+    QTest::newRow("all well") << "" << false << true;
+    QTest::newRow("close fails") << "close" << true << true;
+    QTest::newRow("reopen fails, said nothing") << "open" << false << false;
+}
+
+void TestEditing::leavingWithFailingPort()
+{
+    QFETCH(QString, failure);
+    QFETCH(bool, message);
+    QFETCH(bool, open);
+    loadForm();
+    SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "1200,e,7,1");
+    focusText();
+    m_log->failClose = failure == "close";
+    m_log->failOpen = failure == "open";
+    ModalBoxes boxes;
+    leaveText();
+    QCOMPARE(boxes.texts, message ? QStringList{"Invalid comport settings"} : QStringList{});
+    QCOMPARE(m_form->comport().PortOpen(), open);
+    QCOMPARE(m_form->comport().Settings(), "1200,e,7,1"); // the stored text, not the box's
+}
+
+void TestEditing::windowDeactivationIsNotLeaving()
+{
+    loadForm();
+    focusText();
+    m_log->take();
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(m_form->Text1(), &away);
+    QVERIFY(m_log->actions.isEmpty());
+}
+
+void TestEditing::hostRequestWhileMessageOpen()
+{
+    loadForm();
+    m_log->failOpen = true;
+    ModalBoxes boxes;
+    bool handled = false;
+    boxes.whileOpen = [&] {
+        // The port is closed while "Com port error" waits for OK; a host request comes in.
+        m_form->ptt(0, 1);
+        handled = true;
+        QCOMPARE(m_form->Shape1()->FillColor(), QColor(0, 255, 0));
+        QVERIFY(m_form->portErrorBox());
+    };
+    m_form->Combo1()->setListIndex(1);
+    QVERIFY(handled);
+    QCOMPARE(boxes.texts, QStringList{"Com port error"});
+    QVERIFY(!m_form->comport().PortOpen());
+}
+
+void TestEditing::runMinimizedStoredOnly()
+{
+    loadForm();
+    QTest::mouseClick(m_form->Check1(), Qt::LeftButton);
+    QCOMPARE(stored(Options::MinKey), "1");
+    QVERIFY(!(m_form->windowState() & Qt::WindowMinimized));
+    QTest::mouseClick(m_form->Check1(), Qt::LeftButton);
+    QCOMPARE(stored(Options::MinKey), "0");
+}
+
+void TestEditing::onTopStoredAndApplied()
+{
+    loadForm();
+    const auto onTop = [&] {
+        return bool(m_form->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+    };
+    QVERIFY(!onTop());
+    QTest::mouseClick(m_form->Check2(), Qt::LeftButton);
+    QCOMPARE(stored(Options::TopKey), "1");
+    QVERIFY(onTop());
+    QVERIFY(m_form->isVisible());
+    QTest::mouseClick(m_form->Check2(), Qt::LeftButton);
+    QCOMPARE(stored(Options::TopKey), "0");
+    QVERIFY(!onTop());
+    m_form->Check2()->setValue(2); // greyed counts as not on top
+    QCOMPARE(stored(Options::TopKey), "2");
+    QVERIFY(!onTop());
+}
+
+ZOLVEK_TEST_MAIN(TestEditing, true)
+#include "test_editing.moc"
