@@ -112,6 +112,8 @@ void Form1::buildControls()
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
+    connect(&m_comport, &CommControl::portLost, this, &Form1::portLost);
+    connect(&m_comport, &CommControl::portOpened, this, [this] { m_portFailureReported = false; });
     connect(m_Combo1, &ListComboBox::clicked, this, &Form1::Combo1_Click);
     connect(m_Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     m_Text1->installEventFilter(this);
@@ -190,11 +192,13 @@ void Form1::unload()
     close();
 }
 
-// One box at a time, and never modal: the host keeps being served while it is open.
+// One box for each failure of the port, never modal: the host keeps being served while it is
+// open.
 void Form1::reportPortError()
 {
-    if (m_portErrorBox)
+    if (m_portErrorBox || m_portFailureReported)
         return;
+    m_portFailureReported = true;
     auto *box =
         new QMessageBox(QMessageBox::NoIcon, ProgramTitle, PortErrorText, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -238,4 +242,13 @@ void Form1::showAfterLoad()
     setWindowState(loaded & ~Qt::WindowMinimized);
     show();
     setWindowState(loaded);
+}
+
+// The radio is no longer reached: its lines went down with the port, so the indicator must not
+// go on claiming transmit.
+void Form1::portLost(const QString &why)
+{
+    qWarning("zolvek-ptt: port lost: %s", qUtf8Printable(why));
+    m_Shape1->setFillColor(PttSwitch::Green);
+    reportPortError();
 }

@@ -87,6 +87,7 @@ private:
     void setIndicatorColor(const QColor &color) override;
     void unload() override;
     void reportPortError() override;
+    void portLost(const QString &why);
 
     void buildControls();
     void placeTwips(QWidget *control, int left, int top, int width, int height);
@@ -115,6 +116,8 @@ private:
     CommControl m_comport;
     PttSwitch *m_ptt = nullptr;
     QPointer<QMessageBox> m_portErrorBox;
+    // A port failure is reported once, until the port has been opened again.
+    bool m_portFailureReported = false;
 
     bool m_FormReady = false;
     float m_BorderWidth = 0.0f;

@@ -6,6 +6,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <chrono>
 #include <exception>
 
 namespace {
@@ -89,7 +90,7 @@ void PttSwitch::receive()
         // the lines have only just dropped.
         if (m_cancelled) {
             m_cancelled = false;
-            m_Timer1->start(SettlingDelayMs);
+            armSettlingTimer();
             m_loop->exit(Restarted);
         }
         if (failed)
@@ -108,8 +109,7 @@ void PttSwitch::receive()
 // when the wait was cancelled instead of running out.
 bool PttSwitch::timer()
 {
-    m_Timer1->setInterval(SettlingDelayMs);
-    m_Timer1->start();
+    armSettlingTimer();
     m_cancelled = false;
     QEventLoop loop;
     m_loop = &loop;
@@ -130,8 +130,26 @@ bool PttSwitch::timer()
     return expired;
 }
 
+// The system lets a long wait run late by up to a thousandth of its length, and the event loop
+// rounds to whole milliseconds: 1200 ms could become 1203. So the timer is set to end a little
+// early, set again for what is left, and the last fraction of a millisecond is waited out here.
+void PttSwitch::armSettlingTimer()
+{
+    m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(SettlingDelayMs);
+    m_Timer1->setInterval(SettlingDelayMs - FinalApproachMs);
+    m_Timer1->start();
+}
+
 void PttSwitch::Timer1_Timer()
 {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        m_deadline - std::chrono::steady_clock::now());
+    if (left.count() >= 2) {
+        m_Timer1->start(int(left.count()) - 1);
+        return;
+    }
+    while (std::chrono::steady_clock::now() < m_deadline) {
+    }
     m_DelayExpired = 1;
     m_Timer1->stop();
     if (m_loop)

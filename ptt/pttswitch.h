@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 
 class CommControl;
@@ -23,6 +24,8 @@ class PttSwitch : public QObject
     Q_OBJECT
 public:
     static constexpr int SettlingDelayMs = 1200;
+    // How long before the end of the delay the timer first fires, to be set again exactly.
+    static constexpr int FinalApproachMs = 10;
     static inline const QColor Red = QColor(255, 0, 0);
     static inline const QColor Green = QColor(0, 255, 0);
 
@@ -46,6 +49,7 @@ private:
     void transmit();
     void receive();
     bool timer();
+    void armSettlingTimer();
     void Timer1_Timer();
     void cancelSettling();
 
@@ -53,6 +57,7 @@ private:
     QTimer *m_Timer1 = nullptr;
     PttWindow &m_window;
     std::int16_t m_DelayExpired = 0;
+    std::chrono::steady_clock::time_point m_deadline;
     QEventLoop *m_loop = nullptr;
     bool m_cancelled = false;
     int m_depth = 0;

@@ -3,6 +3,8 @@
 #include "serial/porterror.h"
 #include "serial/portmap.h"
 
+#include <exception>
+
 CommControl::CommControl(PortBackendFactory factory, DeviceResolver resolver)
     : m_factory(std::move(factory))
     , m_resolver(std::move(resolver))
@@ -58,8 +60,32 @@ void CommControl::setPortOpen(bool open)
         throw PortError(PortError::PortAlreadyOpen,
                         QStringLiteral("Port already open: COM%1").arg(m_port));
     auto backend = m_factory(m_resolver(m_port));
+    const quint64 generation = ++m_generation;
+    // The backend may notice the loss in the middle of one of its own calls: the port is
+    // dropped afterwards, from the event loop.
+    backend->setLostHandler([this, generation](const QString &why) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, why] { dropLostBackend(generation, why); },
+            Qt::QueuedConnection);
+    });
     backend->open(m_settings, m_dtr, m_rts);
     m_backend = std::move(backend);
+    Q_EMIT portOpened();
+}
+
+void CommControl::dropLostBackend(quint64 generation, const QString &why)
+{
+    if (!m_backend || generation != m_generation)
+        return;
+    auto backend = std::move(m_backend);
+    try {
+        backend->close();
+    } catch (const std::exception &) {
+    }
+    // The radio's lines went down with the port; reopening must not raise them again unasked.
+    m_dtr = false;
+    m_rts = false;
+    Q_EMIT portLost(why);
 }
 
 void CommControl::setDTREnable(bool high)

@@ -4,6 +4,7 @@
 #include "serial/portbackend.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -12,8 +13,9 @@
 // The serial port object the window talks to the radio through. It keeps the port number, the
 // line settings and both line states whether the port is open or not; opening applies them.
 // Every failure raises PortError and leaves the previous state in place.
-class CommControl
+class CommControl : public QObject
 {
+    Q_OBJECT
 public:
     using DeviceResolver = std::function<QString(int port)>;
 
@@ -23,8 +25,6 @@ public:
     explicit CommControl(PortBackendFactory factory = createPortBackend,
                          DeviceResolver resolver = deviceResolverFromStore());
     ~CommControl();
-    CommControl(const CommControl &) = delete;
-    CommControl &operator=(const CommControl &) = delete;
 
     // 1-based port number (1 = COM1). Accepts FirstPort..LastPort while the port is closed.
     std::int16_t CommPort() const { return m_port; }
@@ -50,10 +50,19 @@ public:
 
     static DeviceResolver deviceResolverFromStore();
 
+Q_SIGNALS:
+    // The open port went away by itself; it is closed now, with both lines recorded low.
+    // Opening it again is up to the user.
+    void portLost(const QString &why);
+    void portOpened();
+
 private:
+    void dropLostBackend(quint64 generation, const QString &why);
+
     PortBackendFactory m_factory;
     DeviceResolver m_resolver;
     std::unique_ptr<PortBackend> m_backend;
+    quint64 m_generation = 0; // counts opens, so a late loss report finds its own backend
     std::int16_t m_port = 1;
     LineSettings m_settings;
     bool m_dtr = false;

@@ -45,6 +45,12 @@ LocalPortBackend::LocalPortBackend(const QString &device)
 {
     m_port.setPortName(device);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    QObject::connect(
+        &m_port, &QSerialPort::errorOccurred, &m_port, [this](QSerialPort::SerialPortError error) {
+            // The device went away under an open port (a USB adapter unplugged).
+            if (error == QSerialPort::ResourceError && m_port.isOpen())
+                reportLost(QStringLiteral("%1: %2").arg(m_device, m_port.errorString()));
+        });
 }
 
 LocalPortBackend::~LocalPortBackend()

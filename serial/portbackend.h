@@ -23,6 +23,23 @@ public:
     virtual void setDtr(bool high) = 0;
     virtual void setRts(bool high) = 0;
     virtual void write(const QByteArray &bytes) = 0;
+
+    // Called when an open port goes away by itself (the device unplugged, the connection
+    // dropped), possibly from inside another call of this backend.
+    void setLostHandler(std::function<void(const QString &why)> handler)
+    {
+        m_lostHandler = std::move(handler);
+    }
+
+protected:
+    void reportLost(const QString &why)
+    {
+        if (m_lostHandler)
+            m_lostHandler(why);
+    }
+
+private:
+    std::function<void(const QString &)> m_lostHandler;
 };
 
 // Makes the backend for a device address such as "/dev/ttyUSB0" or "rfc2217://host:2217".

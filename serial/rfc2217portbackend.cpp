@@ -10,15 +10,24 @@ Rfc2217PortBackend::Rfc2217PortBackend(const QString &address)
 {
     QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] { pump(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, &m_socket, [this] {
-        if (m_lost.isEmpty())
-            m_lost = QStringLiteral("the remote port closed the connection");
+        connectionGone(QStringLiteral("the remote port closed the connection"));
     });
     QObject::connect(&m_socket, &QTcpSocket::errorOccurred, &m_socket,
                      [this](QAbstractSocket::SocketError error) {
-                         if (m_lost.isEmpty() && error != QAbstractSocket::SocketTimeoutError
+                         if (error != QAbstractSocket::SocketTimeoutError
                              && m_socket.state() != QAbstractSocket::ConnectedState)
-                             m_lost = m_socket.errorString();
+                             connectionGone(m_socket.errorString());
                      });
+}
+
+void Rfc2217PortBackend::connectionGone(const QString &why)
+{
+    if (!m_lost.isEmpty())
+        return;
+    m_lost = why;
+    // A failed open says so itself; only a port that was working is reported lost.
+    if (m_opened)
+        reportLost(QStringLiteral("%1: %2").arg(m_address, why));
 }
 
 Rfc2217PortBackend::~Rfc2217PortBackend()
@@ -133,10 +142,12 @@ void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts)
               QStringLiteral("the line settings"));
     if (!m_protocol.refusal().isEmpty())
         fail(PortError::CommStateFailed, m_protocol.refusal());
+    m_opened = true;
 }
 
 void Rfc2217PortBackend::close()
 {
+    m_opened = false;
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
         m_socket.flush();
         m_socket.disconnectFromHost();

@@ -35,6 +35,7 @@ private:
     void waitUntil(const std::function<bool()> &done, QDeadlineTimer deadline,
                    const QString &waitingFor);
     void requireUsable();
+    void connectionGone(const QString &why);
     [[noreturn]] void fail(int number, const QString &why);
 
     QString m_address;
@@ -43,4 +44,5 @@ private:
     QTcpSocket m_socket;
     Rfc2217::ClientProtocol m_protocol;
     QString m_lost; // why the connection is gone, once it is
+    bool m_opened = false;
 };
