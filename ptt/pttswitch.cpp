@@ -5,9 +5,12 @@
 #include "serial/commcontrol.h"
 
 #include <QEventLoop>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <chrono>
 #include <exception>
+
+Q_LOGGING_CATEGORY(lcPtt, "zolvek.ptt")
 
 namespace {
 
@@ -33,6 +36,12 @@ PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObje
     m_Timer1->setTimerType(Qt::PreciseTimer);
     m_Timer1->setSingleShot(true);
     connect(m_Timer1, &QTimer::timeout, this, &PttSwitch::Timer1_Timer);
+}
+
+// For whoever watches the utility's health (QT_LOGGING_RULES="zolvek.ptt.debug=true").
+PttSwitch::~PttSwitch()
+{
+    qCDebug(lcPtt, "deepest nesting of requests: %d", m_deepest);
 }
 
 void PttSwitch::ptt(const std::int32_t &command, const std::int32_t &state)

@@ -30,6 +30,7 @@ public:
     static inline const QColor Green = QColor(0, 255, 0);
 
     PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent = nullptr);
+    ~PttSwitch() override;
 
     // command 0: state 1 transmit, state 0 receive; command 1: close the utility. Anything else
     // changes nothing.

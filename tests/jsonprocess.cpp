@@ -14,6 +14,9 @@ JsonProcess::~JsonProcess()
 
 bool JsonProcess::start(const QString &program, const QStringList &arguments, int timeoutMs)
 {
+    m_events.clear();
+    m_pending.clear();
+    m_other.clear();
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.start(program, arguments);
@@ -88,9 +91,10 @@ void JsonProcess::stop()
     }
 }
 
-bool SimProcess::start()
+bool SimProcess::start(const QString &listen)
 {
-    if (!JsonProcess::start(binaryPath(QStringLiteral("ft847-sim")), {QStringLiteral("--json")}))
+    if (!JsonProcess::start(binaryPath(QStringLiteral("ft847-sim")),
+                            {QStringLiteral("--json"), QStringLiteral("--listen"), listen}))
         return false;
     const QJsonObject listening = waitForEvent(QStringLiteral("listening"));
     m_address = listening.value(QStringLiteral("address")).toString();
@@ -191,8 +195,14 @@ bool Station::start(bool onDisplay)
 bool Station::startUtility()
 {
     const int before = frames();
-    utility.setProcessEnvironment(utilityEnvironment(m_config.path(), m_onDisplay));
-    utility.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment env = utilityEnvironment(m_config.path(), m_onDisplay);
+    for (const QString &entry : environment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    utility.setProcessEnvironment(env);
+    utility.setProcessChannelMode(errorFile.isEmpty() ? QProcess::ForwardedErrorChannel
+                                                      : QProcess::SeparateChannels);
+    if (!errorFile.isEmpty())
+        utility.setStandardErrorFile(errorFile, QIODevice::Append);
     utility.start(binaryPath(QStringLiteral("zolvek-ptt")), {});
     return utility.waitForStarted(5000) && waitForFrames(before + 2);
 }

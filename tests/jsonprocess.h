@@ -41,7 +41,8 @@ private:
 class SimProcess : public JsonProcess
 {
 public:
-    bool start();
+    // On a free loopback port, or on `listen` (HOST:PORT) to stand in for a radio that was lost.
+    bool start(const QString &listen = QStringLiteral("127.0.0.1:0"));
     QString address() const { return m_address; }
     QString url() const { return QStringLiteral("rfc2217://") + m_address; }
     // The events of one kind, in order.
@@ -77,6 +78,10 @@ public:
     ~Station();
     // Starts both and waits until the radio has the utility's opening and receive frames.
     bool start(bool onDisplay);
+    // Set before start(): more environment for the utility, and where its standard error goes
+    // (empty: this process's own).
+    QStringList environment;
+    QString errorFile;
     // Starts the utility again with the same store (after it has ended), and waits as start()
     // does for its frames.
     bool startUtility();

@@ -5,6 +5,7 @@
 #include "tests/testsupport.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -140,15 +141,20 @@ void TestRadioStartup::serverGoneMidSession()
     port.setPortOpen(true);
     port.Output(QByteArray::fromHex("0300000007"));
     QVERIFY(!sim.waitForEvent("frame").isEmpty());
+    QSignalSpy lost(&port, &CommControl::portLost);
+    port.setRTSEnable(true);
     sim.process().kill();
     sim.process().waitForFinished(2000);
+    // Noticed by itself, without a request: the port is closed, its lines recorded low.
+    QVERIFY(lost.wait(2000));
+    QVERIFY(!port.PortOpen());
+    QVERIFY(!port.RTSEnable() && !port.DTREnable());
 
     QElapsedTimer timer;
     timer.start();
     int failures = 0;
     for (int i = 0; i < 3; ++i) {
         try {
-            port.setRTSEnable(true);
             port.Output(QByteArray::fromHex("0100000007"));
         } catch (const PortError &) {
             ++failures;

@@ -16,7 +16,7 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-BIN = os.path.join(ROOT, "build", "bin")
+BIN = os.environ.get("ZOLVEK_BIN_DIR") or os.path.join(ROOT, "build", "bin")
 TITLE = "^ZOLVEK Yaesu  FT-847 PTT V1$"
 TX, RX = "0100000007", "0300000007"
 

@@ -97,6 +97,31 @@ std::vector<std::uint32_t> HostSender::findWindows(const std::string &wanted)
     return found;
 }
 
+namespace {
+
+void fillMessage(char *buffer, std::uint32_t window, std::uint32_t type, std::int32_t command,
+                 std::int32_t state)
+{
+    auto *event = reinterpret_cast<xcb_client_message_event_t *>(buffer);
+    event->response_type = XCB_CLIENT_MESSAGE;
+    event->format = 32;
+    event->window = window;
+    event->type = type;
+    event->data.data32[0] = std::uint32_t(command);
+    event->data.data32[1] = std::uint32_t(state);
+}
+
+} // namespace
+
+void HostSender::post(std::uint32_t window, std::int32_t command, std::int32_t state)
+{
+    if (!m_connection)
+        return;
+    char buffer[32] = {};
+    fillMessage(buffer, window, atom(MessageName), command, state);
+    xcb_send_event(m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, buffer);
+}
+
 bool HostSender::send(std::uint32_t window, std::int32_t command, std::int32_t state,
                       const std::string &messageName)
 {
@@ -104,13 +129,7 @@ bool HostSender::send(std::uint32_t window, std::int32_t command, std::int32_t s
         return false;
     // The server copies 32 bytes whatever the event's size.
     char buffer[32] = {};
-    auto *event = reinterpret_cast<xcb_client_message_event_t *>(buffer);
-    event->response_type = XCB_CLIENT_MESSAGE;
-    event->format = 32;
-    event->window = window;
-    event->type = atom(messageName);
-    event->data.data32[0] = std::uint32_t(command);
-    event->data.data32[1] = std::uint32_t(state);
+    fillMessage(buffer, window, atom(messageName), command, state);
     const auto cookie =
         xcb_send_event_checked(m_connection, 0, window, XCB_EVENT_MASK_NO_EVENT, buffer);
     xcb_generic_error_t *error = xcb_request_check(m_connection, cookie);

@@ -30,6 +30,9 @@ public:
     // data32[0] and data32[1]. False when the server refused it (the window is gone).
     bool send(std::uint32_t window, std::int32_t command, std::int32_t state,
               const std::string &messageName = MessageName);
+    // The same without waiting for the server's word on each message: as fast as one sender
+    // can go. sync() afterwards.
+    void post(std::uint32_t window, std::int32_t command, std::int32_t state);
     // Waits until the server has handled everything sent so far.
     void sync();
 

@@ -1,0 +1,289 @@
+// The utility under misbehaving hosts, lost ports and killed processes, end to end under a
+// window manager with the virtual radio.
+#include "tests/jsonprocess.h"
+#include "tests/testsupport.h"
+#include "tests/x11support.h"
+#include "tools/zolvek-send/hostsender.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <time.h>
+
+namespace {
+
+const QColor Red(255, 0, 0);
+const QColor Green(0, 255, 0);
+const QPoint Indicator(39, 32);
+const QPoint MoreButton(39, 84);
+const QPoint PortList(145, 26);
+const QPoint SettingsBox(180, 65);
+const QPoint MinimizedBox(130, 88);
+const QPoint OnTopBox(214, 88);
+const QString BoxTitle = QStringLiteral("zolvek-ptt");
+
+double monotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+int send(const QStringList &arguments)
+{
+    return QProcess::execute(binaryPath("zolvek-send"), arguments);
+}
+
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Waits until the radio has heard nothing new for `quietMs`.
+void waitUntilQuiet(SimProcess &sim, int quietMs, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype seen = -1;
+    while (clock.elapsed() < limitMs) {
+        const qsizetype now = sim.events().size();
+        if (now == seen)
+            return;
+        seen = now;
+        QTest::qWait(quietMs);
+    }
+}
+
+QColor indicator(std::uint32_t window)
+{
+    return pixelAt(window, Indicator.x(), Indicator.y());
+}
+
+} // namespace
+
+class TestReliabilityX11 : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void floodOfMessages();
+    void radioLostWhileTransmitting();
+    void radioLostDuringReceiveDelay();
+    void nothingLostWhenKilled();
+    void exitWhileTransmitting();
+
+private:
+    bool restartRadio(Station &station);
+    QProcess m_windowManager;
+};
+
+void TestReliabilityX11::initTestCase()
+{
+    QVERIFY2(!qEnvironmentVariable("DISPLAY").isEmpty(), "needs an X display (run under Xvfb)");
+    m_windowManager.start("openbox", {});
+    QVERIFY(m_windowManager.waitForStarted(5000));
+    QElapsedTimer clock;
+    clock.start();
+    while (!runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")) {
+        QVERIFY(clock.elapsed() < 5000);
+        QTest::qWait(50);
+    }
+}
+
+void TestReliabilityX11::cleanupTestCase()
+{
+    m_windowManager.terminate();
+    m_windowManager.waitForFinished(3000);
+}
+
+// A radio back on the same address after it was lost.
+bool TestReliabilityX11::restartRadio(Station &station)
+{
+    const QString address = station.sim.address();
+    station.sim.stop();
+    return station.sim.start(address) && station.sim.address() == address;
+}
+
+void TestReliabilityX11::floodOfMessages()
+{
+    QTemporaryDir logs;
+    Station station;
+    station.environment << "QT_LOGGING_RULES=zolvek.ptt.debug=true";
+    station.errorFile = logs.filePath("utility.log");
+    QVERIFY(station.start(true));
+    std::uint32_t window = 0;
+    QTRY_VERIFY((window = utilityWindow()) != 0);
+    QTest::qWait(300);
+    const qint64 rssBefore = residentKb(station.utility.processId());
+
+    HostSender sender;
+    QRandomGenerator random(10000);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 9999; ++i) {
+        switch (random.bounded(5)) {
+        case 0:
+        case 1:
+            sender.post(window, 0, 1);
+            break;
+        case 2:
+        case 3:
+            sender.post(window, 0, 0);
+            break;
+        default:
+            sender.post(window, int(random.bounded(3)) + 2, int(random.generate()));
+        }
+    }
+    sender.post(window, 0, 1); // the last word: transmit
+    sender.sync();
+    qInfo("10000 messages sent in %lld ms", clock.elapsed());
+    waitUntilQuiet(station.sim, 1500, 60000);
+
+    QCOMPARE(station.utility.state(), QProcess::Running);
+    const QStringList actions = station.sim.radioActions(false);
+    QCOMPARE(actions.filter("frame").last(), "frame 0100000007");
+    QCOMPARE(actions.filter("lines").last(), "lines dtr=1 rts=1");
+    QCOMPARE(indicator(window), Red);
+    const qint64 rssAfter = residentKb(station.utility.processId());
+    qInfo("resident memory %lld kB before, %lld kB after", rssBefore, rssAfter);
+    QVERIFY(rssAfter - rssBefore < 5 * 1024);
+
+    const int frames = station.frames();
+    const double sent = monotonicSeconds();
+    QVERIFY(sender.send(window, 0, 1));
+    QVERIFY(station.waitForFrames(frames + 1, 2000));
+    const double latency = station.sim.named("frame").last().value("t").toDouble() - sent;
+    qInfo("transmit after the flood reached the radio in %.2f ms", latency * 1000);
+    QVERIFY(latency < 0.1);
+
+    QCOMPARE(send({"exit"}), 0);
+    QVERIFY(station.utility.waitForFinished(5000));
+    QFile log(station.errorFile);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    const qsizetype at = text.indexOf("deepest nesting of requests: ");
+    QVERIFY2(at >= 0, text.constData());
+    const int deepest = text.mid(at + 29, 3).trimmed().toInt();
+    qInfo("deepest nesting of requests: %d", deepest);
+    QVERIFY(deepest >= 1 && deepest <= 2);
+}
+
+void TestReliabilityX11::radioLostWhileTransmitting()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    std::uint32_t window = 0;
+    QTRY_VERIFY((window = utilityWindow()) != 0);
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(3));
+    QTRY_COMPARE(indicator(window), Red);
+
+    station.sim.process().kill(); // the radio is gone
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 1, 5000);
+    QCOMPARE(send({"tx"}), 0); // does not get through, and is not reported again
+    QTest::qWait(300);
+    QCOMPARE(windowsTitled(BoxTitle), 1);
+    QCOMPARE(station.utility.state(), QProcess::Running);
+    QVERIFY(answerMessageBox(BoxTitle));
+    QTRY_COMPARE(indicator(window), Green);
+
+    // Back again: leaving the settings box reopens the port (with the settings once typed).
+    QSettings(station.configHome() + "/KELD/settings.ini", QSettings::IniFormat)
+        .setValue("Com/Settings", "4800,n,8,2");
+    QVERIFY(restartRadio(station));
+    clickAt(window, MoreButton.x(), MoreButton.y());
+    clickAt(window, SettingsBox.x(), SettingsBox.y());
+    pressKeys("Tab");
+    QVERIFY(!station.sim.waitForEvent("connected").isEmpty());
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(1));
+    QCOMPARE(station.sim.radioActions(), (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+    QTRY_COMPARE(indicator(window), Red);
+    QCOMPARE(windowsTitled(BoxTitle), 0);
+}
+
+void TestReliabilityX11::radioLostDuringReceiveDelay()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    std::uint32_t window = 0;
+    QTRY_VERIFY((window = utilityWindow()) != 0);
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(3));
+    QCOMPARE(send({"rx"}), 0);
+    QTest::qWait(300);
+    station.sim.process().kill();
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 1, 5000);
+    QTest::qWait(1500); // past the end of the delay: its frame has nowhere to go
+    QCOMPARE(windowsTitled(BoxTitle), 1);
+    QCOMPARE(send({"0", "2"}), 0); // still answering
+    QCOMPARE(station.utility.state(), QProcess::Running);
+    QVERIFY(answerMessageBox(BoxTitle));
+    QTRY_COMPARE(indicator(window), Green);
+
+    // Back again: choosing the port again reopens it.
+    QVERIFY(restartRadio(station));
+    clickAt(window, MoreButton.x(), MoreButton.y());
+    clickAt(window, PortList.x(), PortList.y());
+    pressKeys("Return");
+    QVERIFY(!station.sim.waitForEvent("connected").isEmpty());
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(1));
+    QCOMPARE(station.sim.radioActions(), (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+}
+
+void TestReliabilityX11::nothingLostWhenKilled()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    std::uint32_t window = 0;
+    QTRY_VERIFY((window = utilityWindow()) != 0);
+    clickAt(window, MoreButton.x(), MoreButton.y());
+    clickAt(window, SettingsBox.x(), SettingsBox.y());
+    pressKeys("ctrl+a");
+    typeText("9600,e,7,1");
+    clickAt(window, MinimizedBox.x(), MinimizedBox.y());
+    clickAt(window, OnTopBox.x(), OnTopBox.y());
+    // COM2 has no device here: the port error is answered, the choice stays.
+    clickAt(window, PortList.x(), PortList.y());
+    pressKeys("Down");
+    pressKeys("Return");
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 1, 3000);
+    QVERIFY(answerMessageBox(BoxTitle));
+    ::kill(pid_t(station.utility.processId()), SIGKILL);
+    QVERIFY(station.utility.waitForFinished(3000));
+
+    QSettings store(station.configHome() + "/KELD/settings.ini", QSettings::IniFormat);
+    QCOMPARE(store.value("Com/ComPort").toString(), "2");
+    QCOMPARE(store.value("Com/Settings").toString(), "9600,e,7,1");
+    QCOMPARE(store.value("Win/Min").toString(), "1");
+    QCOMPARE(store.value("Win/Top").toString(), "1");
+}
+
+void TestReliabilityX11::exitWhileTransmitting()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(3));
+    QCOMPARE(send({"exit"}), 0);
+    QVERIFY(station.utility.waitForFinished(3000));
+    QCOMPARE(station.utility.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(station.utility.exitCode(), 0);
+    QVERIFY(!station.sim.waitForEvent("disconnected").isEmpty());
+    QCOMPARE(station.sim.radioActions().last(), "lines dtr=0 rts=0");
+}
+
+ZOLVEK_TEST_MAIN(TestReliabilityX11, false)
+#include "test_reliability_x11.moc"
