@@ -27,8 +27,7 @@ void Form1::Combo1_Change()
     step([&] { m_comport.setCommPort(m_Combo1->ListIndex() + 1); });
     // What the port object holds now, which is not always the list position.
     step([&] {
-        SaveSetting(Options::App, Options::ComSection, Options::ComPortKey,
-                    QString::number(m_comport.CommPort()));
+        saveOption(Options::ComSection, Options::ComPortKey, QString::number(m_comport.CommPort()));
     });
     step([&] { m_comport.setPortOpen(true); });
     if (step.failed())
@@ -44,9 +43,7 @@ void Form1::Text1_Change()
         step([&] { m_comport.setPortOpen(false); });
     step([&] { m_comport.setSettings(m_Text1->text()); });
     // Stored as typed, even when the port refused it: the user is told on leaving the box.
-    step([&] {
-        SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, m_Text1->text());
-    });
+    step([&] { saveOption(Options::ComSection, Options::SettingsKey, m_Text1->text()); });
     step([&] { m_comport.setPortOpen(true); });
 }
 

@@ -52,6 +52,8 @@ public:
     PttSwitch &switching() const { return *m_ptt; }
     // The open "Com port error" box, if one is showing.
     QMessageBox *portErrorBox() const { return m_portErrorBox; }
+    // The notice that an option could not be stored, if one is showing.
+    QMessageBox *saveFailedBox() const { return m_saveFailedBox; }
 
     bool FormReady() const { return m_FormReady; }
     float BorderWidth() const { return m_BorderWidth; }
@@ -102,6 +104,7 @@ private:
     void Check2_Click();
     void ApplyTopmost();
     void showMessage(const QString &text);
+    void saveOption(const QString &section, const QString &key, const QString &value);
 
     Indicator *m_Shape1 = nullptr;
     ClickLabel *m_Label3 = nullptr;
@@ -118,6 +121,8 @@ private:
     QPointer<QMessageBox> m_portErrorBox;
     // A port failure is reported once, until the port has been opened again.
     bool m_portFailureReported = false;
+    QPointer<QMessageBox> m_saveFailedBox;
+    bool m_saveFailureReported = false;
 
     bool m_FormReady = false;
     float m_BorderWidth = 0.0f;

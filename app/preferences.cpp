@@ -4,17 +4,17 @@
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 
+#include <QMessageBox>
+
 // The value counts at the next start; the running window is not minimized by the click.
 void Form1::Check1_Click()
 {
-    SaveSetting(Options::App, Options::WinSection, Options::MinKey,
-                QString::number(m_Check1->Value()));
+    saveOption(Options::WinSection, Options::MinKey, QString::number(m_Check1->Value()));
 }
 
 void Form1::Check2_Click()
 {
-    SaveSetting(Options::App, Options::WinSection, Options::TopKey,
-                QString::number(m_Check2->Value()));
+    saveOption(Options::WinSection, Options::TopKey, QString::number(m_Check2->Value()));
     ApplyTopmost();
 }
 
@@ -22,4 +22,24 @@ void Form1::Check2_Click()
 void Form1::ApplyTopmost()
 {
     setAlwaysOnTop(this, m_Check2->Value() == 1);
+}
+
+// An option is stored the moment it changes. When the store cannot take it (a read-only or full
+// disk), the change still applies to the running utility, and the user hears of it once per run,
+// without being held up: it would be lost at the next start.
+void Form1::saveOption(const QString &section, const QString &key, const QString &value)
+{
+    if (SaveSetting(Options::App, section, key, value) || m_saveFailureReported)
+        return;
+    m_saveFailureReported = true;
+    auto *box = new QMessageBox(
+        QMessageBox::NoIcon, ProgramTitle,
+        QStringLiteral("The options could not be saved to %1.\nChanges apply until the utility "
+                       "closes, but will be lost at the next start.")
+            .arg(settingsLocation(Options::App)),
+        QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    m_saveFailedBox = box;
+    box->show();
 }

@@ -1,0 +1,396 @@
+// zolvek-bench: measures zolvek-ptt doing its job against the virtual radio, beside Hamlib's
+// rigctld on a pseudo-terminal. Run by scripts/bench under Xvfb; see the README.
+//   zolvek-bench BIN_DIR JSON_OUT
+#include "tools/zolvek-send/hostsender.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+double now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+struct Figure
+{
+    QString name;
+    double median = 0;
+    double tail = 0;
+    QString tailKind; // "p99" or "max"
+    QString unit;
+    int samples = 0;
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+Figure summarise(const QString &name, const std::vector<double> &values, const QString &unit,
+                 bool p99)
+{
+    return Figure{name,
+                  percentile(values, 0.5),
+                  p99 ? percentile(values, 0.99) : percentile(values, 1.0),
+                  p99 ? QStringLiteral("p99") : QStringLiteral("max"),
+                  unit,
+                  int(values.size())};
+}
+
+// ft847-sim --json, read line by line.
+class Radio
+{
+public:
+    explicit Radio(const QString &bin)
+    {
+        m_process.start(bin + QStringLiteral("/ft847-sim"), {QStringLiteral("--json")});
+        const QJsonObject first = next([](const QJsonObject &) { return true; });
+        m_address = first.value(QStringLiteral("address")).toString();
+    }
+    ~Radio()
+    {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    QString address() const { return m_address; }
+
+    // The next event that `wanted` accepts; throws after `timeoutMs`.
+    template <typename Wanted> QJsonObject next(Wanted wanted, int timeoutMs = 5000)
+    {
+        const double deadline = now() + timeoutMs / 1000.0;
+        while (now() < deadline) {
+            while (m_process.canReadLine()) {
+                const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
+                if (wanted(event))
+                    return event;
+            }
+            m_process.waitForReadyRead(50);
+        }
+        throw std::runtime_error("the radio did not see what was expected in time");
+    }
+    QJsonObject nextNamed(const char *name, int timeoutMs = 5000)
+    {
+        return next([name](const QJsonObject &e) { return e.value("event") == name; }, timeoutMs);
+    }
+    QJsonObject nextLines(bool high)
+    {
+        return next([high](const QJsonObject &e) {
+            return e.value("event") == "lines" && e.value("dtr").toBool() == high
+                   && e.value("rts").toBool() == high;
+        });
+    }
+
+private:
+    QProcess m_process;
+    QString m_address;
+};
+
+class Utility
+{
+public:
+    Utility(const QString &bin, const QString &radio)
+        : m_bin(bin)
+    {
+        QDir().mkpath(m_config.path() + QStringLiteral("/KELD"));
+        QFile store(m_config.path() + QStringLiteral("/KELD/settings.ini"));
+        store.open(QIODevice::WriteOnly);
+        store.write("[Ports]\nCOM1=rfc2217://" + radio.toUtf8() + "\n");
+        for (int port = 2; port <= 16; ++port)
+            store.write(
+                QStringLiteral("COM%1=%2/missing\n").arg(port).arg(m_config.path()).toUtf8());
+    }
+    ~Utility() { stop(); }
+
+    double start()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_process.setProcessEnvironment(env);
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        const double started = now();
+        m_process.start(m_bin + QStringLiteral("/zolvek-ptt"), {});
+        m_process.waitForStarted(5000);
+        return started;
+    }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+    qint64 pid() const { return m_process.processId(); }
+
+    // User plus system CPU time, in seconds, from /proc.
+    double cpuSeconds() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid()));
+        stat.open(QIODevice::ReadOnly);
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        return (fields.value(11).toDouble() + fields.value(12).toDouble())
+               / double(sysconf(_SC_CLK_TCK));
+    }
+    double peakResidentMb() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+        return 0;
+    }
+
+private:
+    QString m_bin;
+    QTemporaryDir m_config;
+    QProcess m_process;
+};
+
+std::uint32_t waitForWindow(HostSender &sender)
+{
+    const double deadline = now() + 10;
+    while (now() < deadline) {
+        const auto windows = sender.findWindows();
+        if (windows.size() == 1)
+            return windows.front();
+        QThread::msleep(20);
+    }
+    throw std::runtime_error("the utility's window did not appear");
+}
+
+// Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to the
+// PTT frame at the terminal.
+std::vector<double> rigctldLatencies(bool noDelays, int requests)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(master);
+    unlockpt(master);
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+    const QString slave = QString::fromLocal8Bit(ptsname(master));
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    QStringList arguments{"-m", "1001",      "-r", slave,
+                          "-T", "127.0.0.1", "-t", QString::number(port)};
+    if (noDelays)
+        arguments << "-C"
+                  << "write_delay=0,post_write_delay=0";
+    QProcess rigctld;
+    rigctld.setStandardErrorFile(QProcess::nullDevice());
+    rigctld.start(QStringLiteral("rigctld"), arguments);
+    if (!rigctld.waitForStarted(5000))
+        throw std::runtime_error("rigctld did not start (package libhamlib-utils)");
+
+    const auto drain = [&](int quietMs) {
+        char buffer[256];
+        pollfd fd{master, POLLIN, 0};
+        while (poll(&fd, 1, quietMs) > 0)
+            if (read(master, buffer, sizeof buffer) <= 0)
+                break;
+    };
+    QTcpSocket client;
+    const double deadline = now() + 10;
+    while (now() < deadline) {
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (client.waitForConnected(500))
+            break;
+        client.abort();
+        QThread::msleep(100);
+    }
+    if (client.state() != QAbstractSocket::ConnectedState)
+        throw std::runtime_error("rigctld did not listen");
+    client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    drain(300); // what it sends the radio at start
+
+    std::vector<double> latencies;
+    for (int i = 0; i < requests; ++i) {
+        const double sent = now();
+        client.write("T 1\n");
+        client.flush();
+        int got = 0;
+        char buffer[64];
+        pollfd fd{master, POLLIN, 0};
+        while (got < 5 && poll(&fd, 1, 2000) > 0) {
+            const ssize_t n = read(master, buffer + got, sizeof buffer - size_t(got));
+            if (n <= 0)
+                break;
+            got += int(n);
+        }
+        const double arrived = now();
+        if (got < 5)
+            throw std::runtime_error("rigctld sent no PTT frame");
+        latencies.push_back((arrived - sent) * 1000);
+        while (!client.canReadLine())
+            client.waitForReadyRead(2000); // its "RPRT 0" answer
+        client.readAll();
+    }
+    rigctld.kill();
+    rigctld.waitForFinished(2000);
+    close(master);
+    return latencies;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: zolvek-bench BIN_DIR JSON_OUT\n");
+        return 2;
+    }
+    const QString bin = QString::fromLocal8Bit(argv[1]);
+    const QString jsonOut = QString::fromLocal8Bit(argv[2]);
+    std::vector<Figure> figures;
+    try {
+        Radio radio(bin);
+        HostSender sender;
+        if (!sender.isOpen())
+            throw std::runtime_error("no X display");
+
+        // Start-up: process start to the receive frame, ten starts.
+        std::vector<double> startups;
+        for (int i = 0; i < 10; ++i) {
+            Utility utility(bin, radio.address());
+            const double started = utility.start();
+            radio.nextNamed("frame");
+            const QJsonObject receive = radio.nextNamed("frame");
+            startups.push_back((receive.value("t").toDouble() - started) * 1000);
+            utility.stop();
+            radio.nextNamed("disconnected");
+        }
+
+        Utility utility(bin, radio.address());
+        utility.start();
+        radio.nextNamed("frame");
+        radio.nextNamed("frame");
+        const std::uint32_t window = waitForWindow(sender);
+
+        // Transmit latency. Each transmit follows a receive whose lines drop the radio has
+        // seen, so that every transmit raises the lines anew; it overtakes that receive's
+        // settling delay, as a host's quick turn-around does.
+        std::vector<double> toLines, toFrame;
+        for (int i = 0; i < 1000; ++i) {
+            sender.send(window, 0, 0);
+            radio.nextLines(false);
+            const double sent = now();
+            sender.send(window, 0, 1);
+            const QJsonObject lines = radio.nextLines(true);
+            const QJsonObject frame = radio.nextNamed("frame");
+            toLines.push_back((lines.value("t").toDouble() - sent) * 1000);
+            toFrame.push_back((frame.value("t").toDouble() - sent) * 1000);
+        }
+
+        // Settling delay and what the waiting costs.
+        std::vector<double> settling, deviation;
+        double waitCpu = 0, waitWall = 0;
+        for (int i = 0; i < 25; ++i) {
+            sender.send(window, 0, 1);
+            radio.nextNamed("frame");
+            const double cpuBefore = utility.cpuSeconds();
+            const double wallBefore = now();
+            sender.send(window, 0, 0);
+            const QJsonObject down = radio.nextLines(false);
+            const QJsonObject frame = radio.nextNamed("frame");
+            waitWall += now() - wallBefore;
+            waitCpu += utility.cpuSeconds() - cpuBefore;
+            const double gap = (frame.value("t").toDouble() - down.value("t").toDouble()) * 1000;
+            settling.push_back(gap);
+            deviation.push_back(std::abs(gap - 1200.0));
+        }
+        const double peak = utility.peakResidentMb();
+        sender.send(window, 1, 0);
+        utility.stop();
+
+        const std::vector<double> rigDefault = rigctldLatencies(false, 200);
+        const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
+
+        figures.push_back(
+            summarise("Transmit: host message to lines high at the radio", toLines, "ms", true));
+        figures.push_back(summarise("Transmit: host message to transmit frame at the radio",
+                                    toFrame, "ms", true));
+        Figure settle = summarise("Settling: lines down to receive frame", settling, "ms", false);
+        settle.tail = *std::max_element(deviation.begin(), deviation.end());
+        settle.tailKind = "worst deviation from 1200";
+        figures.push_back(settle);
+        figures.push_back(Figure{"CPU while waiting (user+system / wall)",
+                                 100.0 * waitCpu / waitWall, 100.0 * waitCpu / waitWall, "total",
+                                 "%", int(settling.size())});
+        figures.push_back(
+            summarise("Start-up: process start to receive frame", startups, "ms", false));
+        figures.push_back(Figure{"Peak resident set (VmHWM)", peak, peak, "max", "MB", 1});
+        figures.push_back(
+            summarise("rigctld -m 1001, default delays: T 1 to PTT frame", rigDefault, "ms", true));
+        figures.push_back(summarise("rigctld -m 1001, no write delays: T 1 to PTT frame",
+                                    rigNoDelay, "ms", true));
+        const double ours = percentile(toFrame, 0.5);
+        figures.push_back(Figure{"Ratio: our transmit frame median / rigctld default",
+                                 ours / percentile(rigDefault, 0.5), 0, "", "x", 1});
+        figures.push_back(Figure{"Ratio: our transmit frame median / rigctld no delays",
+                                 ours / percentile(rigNoDelay, 0.5), 0, "", "x", 1});
+        const double wire = 5 * (1 + 8 + 0 + 2) / 4800.0 * 1000;
+        figures.push_back(
+            Figure{"Wire time of one frame at 4800,n,8,2 (reference)", wire, wire, "", "ms", 1});
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "zolvek-bench: %s\n", error.what());
+        return 1;
+    }
+
+    std::printf("| Figure | Median | p99 or max | Unit | Samples |\n|---|---|---|---|---|\n");
+    QJsonArray rows;
+    for (const Figure &f : figures) {
+        const QString tail = f.tailKind.isEmpty()
+                                 ? QStringLiteral("")
+                                 : QStringLiteral("%1 (%2)").arg(f.tail, 0, 'f', 3).arg(f.tailKind);
+        std::printf("| %s | %.3f | %s | %s | %d |\n", qUtf8Printable(f.name), f.median,
+                    qUtf8Printable(tail), qUtf8Printable(f.unit), f.samples);
+        rows.append(QJsonObject{{"figure", f.name},
+                                {"median", f.median},
+                                {"tail", f.tail},
+                                {"tail_kind", f.tailKind},
+                                {"unit", f.unit},
+                                {"samples", f.samples}});
+    }
+    QFile out(jsonOut);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(QJsonDocument(rows).toJson());
+    std::printf("\nFigures as JSON: %s\n", qUtf8Printable(jsonOut));
+    return 0;
+}
