@@ -25,6 +25,7 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -267,6 +268,67 @@ std::vector<double> rigctldLatencies(bool noDelays, int requests)
     return latencies;
 }
 
+// The floor of the host's path: a ClientMessage from the same sender to a window of another
+// client, timed to its arrival there.
+std::vector<double> xMessageFloor(HostSender &sender, int messages)
+{
+    int screenNumber = 0;
+    xcb_connection_t *receiver = xcb_connect(nullptr, &screenNumber);
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(receiver));
+    for (int i = 0; i < screenNumber; ++i)
+        xcb_screen_next(&screens);
+    const xcb_window_t window = xcb_generate_id(receiver);
+    xcb_create_window(receiver, XCB_COPY_FROM_PARENT, window, screens.data->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_flush(receiver);
+    sender.sync();
+    std::vector<double> latencies;
+    for (int i = 0; i < messages; ++i) {
+        const double sent = now();
+        sender.send(window, 0, 1);
+        while (true) {
+            xcb_generic_event_t *event = xcb_poll_for_event(receiver);
+            if (!event) {
+                pollfd fd{xcb_get_file_descriptor(receiver), POLLIN, 0};
+                poll(&fd, 1, 1000);
+                continue;
+            }
+            const bool message = (event->response_type & 0x7f) == XCB_CLIENT_MESSAGE;
+            std::free(event);
+            if (message)
+                break;
+        }
+        latencies.push_back((now() - sent) * 1000);
+    }
+    xcb_disconnect(receiver);
+    return latencies;
+}
+
+// The floor of the radio's path: five bytes written straight to the virtual radio's TCP port,
+// timed to its frame event.
+std::vector<double> radioFloor(Radio &radio, int frames)
+{
+    QTcpSocket socket;
+    const QStringList hostPort = radio.address().split(QLatin1Char(':'));
+    socket.connectToHost(hostPort.value(0), quint16(hostPort.value(1).toUInt()));
+    if (!socket.waitForConnected(2000))
+        throw std::runtime_error("cannot reach the radio directly");
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    radio.nextNamed("connected");
+    std::vector<double> latencies;
+    for (int i = 0; i < frames; ++i) {
+        const double sent = now();
+        socket.write(QByteArray::fromHex("0100000007"));
+        socket.flush();
+        const QJsonObject frame = radio.nextNamed("frame");
+        latencies.push_back((frame.value("t").toDouble() - sent) * 1000);
+        socket.readAll();
+    }
+    socket.abort();
+    radio.nextNamed("disconnected");
+    return latencies;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -307,6 +369,8 @@ int main(int argc, char *argv[])
         // seen, so that every transmit raises the lines anew; it overtakes that receive's
         // settling delay, as a host's quick turn-around does.
         std::vector<double> toLines, toFrame;
+        sender.send(window, 0, 1);
+        radio.nextNamed("frame");
         for (int i = 0; i < 1000; ++i) {
             sender.send(window, 0, 0);
             radio.nextLines(false);
@@ -339,6 +403,9 @@ int main(int argc, char *argv[])
         sender.send(window, 1, 0);
         utility.stop();
 
+        radio.nextNamed("disconnected");
+        const std::vector<double> xFloor = xMessageFloor(sender, 1000);
+        const std::vector<double> tcpFloor = radioFloor(radio, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
 
@@ -365,11 +432,16 @@ int main(int argc, char *argv[])
                                  ours / percentile(rigDefault, 0.5), 0, "", "x", 1});
         figures.push_back(Figure{"Ratio: our transmit frame median / rigctld no delays",
                                  ours / percentile(rigNoDelay, 0.5), 0, "", "x", 1});
+        figures.push_back(
+            summarise("Floor: host message to another X client (no utility)", xFloor, "ms", true));
+        figures.push_back(
+            summarise("Floor: 5 bytes over TCP to the radio (no utility)", tcpFloor, "ms", true));
         const double wire = 5 * (1 + 8 + 0 + 2) / 4800.0 * 1000;
         figures.push_back(
             Figure{"Wire time of one frame at 4800,n,8,2 (reference)", wire, wire, "", "ms", 1});
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "zolvek-bench: %s\n", error.what());
+        std::fprintf(stderr, "zolvek-bench: %s (after %zu figures)\n", error.what(),
+                     figures.size());
         return 1;
     }
 

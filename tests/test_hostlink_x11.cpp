@@ -2,6 +2,7 @@
 // server, with and without a window manager, driving the virtual radio.
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
+#include "tests/x11support.h"
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QElapsedTimer>
@@ -42,30 +43,11 @@ private Q_SLOTS:
     void noUtilityRunning();
     void usageErrors_data();
     void usageErrors();
-
-private:
-    std::unique_ptr<QProcess> startWindowManager();
 };
 
 void TestHostLinkX11::initTestCase()
 {
     QVERIFY2(!qEnvironmentVariable("DISPLAY").isEmpty(), "needs an X display (run under Xvfb)");
-}
-
-std::unique_ptr<QProcess> TestHostLinkX11::startWindowManager()
-{
-    auto wm = std::make_unique<QProcess>();
-    wm->start("openbox", {});
-    if (!wm->waitForStarted(5000))
-        return nullptr;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 5000) {
-        if (runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"))
-            return wm;
-        QTest::qWait(50);
-    }
-    return nullptr;
 }
 
 void TestHostLinkX11::hostSwitchesTheRadio_data()
@@ -78,11 +60,9 @@ void TestHostLinkX11::hostSwitchesTheRadio_data()
 void TestHostLinkX11::hostSwitchesTheRadio()
 {
     QFETCH(bool, windowManager);
-    std::unique_ptr<QProcess> wm;
-    if (windowManager) {
-        wm = startWindowManager();
-        QVERIFY2(wm, "openbox did not start");
-    }
+    QProcess wm;
+    if (windowManager)
+        QVERIFY2(startWindowManager(wm), "openbox did not start");
     Station station;
     QVERIFY(station.start(true));
     if (windowManager)
@@ -130,10 +110,8 @@ void TestHostLinkX11::hostSwitchesTheRadio()
     QCOMPARE(station.utility.exitCode(), 0);
     QVERIFY(!station.sim.waitForEvent("disconnected").isEmpty());
 
-    if (wm) {
-        wm->terminate();
-        wm->waitForFinished(3000);
-    }
+    if (windowManager)
+        stopWindowManager(wm);
 }
 
 void TestHostLinkX11::everyInstanceReached()

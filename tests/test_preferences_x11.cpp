@@ -3,6 +3,7 @@
 #include "settings/options.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
+#include "tests/x11support.h"
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QElapsedTimer>
@@ -19,16 +20,13 @@ const QPoint OnTopBox(214, 88);
 
 QString windowId()
 {
-    HostSender sender;
-    const auto windows = sender.findWindows();
-    return windows.size() == 1 ? QString::number(windows.front()) : QString();
+    const std::uint32_t window = utilityWindow();
+    return window ? QString::number(window) : QString();
 }
 
 void click(const QString &window, QPoint at)
 {
-    runCommand("xdotool", {"mousemove", "--window", window, QString::number(at.x()),
-                           QString::number(at.y()), "click", "1"});
-    QTest::qWait(150);
+    clickAt(window.toUInt(), at.x(), at.y());
 }
 
 bool waitForProperty(const QString &window, const QString &property, const QString &text,
@@ -68,20 +66,12 @@ private:
 void TestPreferencesX11::initTestCase()
 {
     QVERIFY2(!qEnvironmentVariable("DISPLAY").isEmpty(), "needs an X display (run under Xvfb)");
-    m_windowManager.start("openbox", {});
-    QVERIFY(m_windowManager.waitForStarted(5000));
-    QElapsedTimer clock;
-    clock.start();
-    while (!runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")) {
-        QVERIFY(clock.elapsed() < 5000);
-        QTest::qWait(50);
-    }
+    QVERIFY2(startWindowManager(m_windowManager), "openbox did not start");
 }
 
 void TestPreferencesX11::cleanupTestCase()
 {
-    m_windowManager.terminate();
-    m_windowManager.waitForFinished(3000);
+    stopWindowManager(m_windowManager);
 }
 
 void TestPreferencesX11::optionsTakeEffectAndSurviveRestart()

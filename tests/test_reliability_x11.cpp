@@ -91,20 +91,12 @@ private:
 void TestReliabilityX11::initTestCase()
 {
     QVERIFY2(!qEnvironmentVariable("DISPLAY").isEmpty(), "needs an X display (run under Xvfb)");
-    m_windowManager.start("openbox", {});
-    QVERIFY(m_windowManager.waitForStarted(5000));
-    QElapsedTimer clock;
-    clock.start();
-    while (!runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id")) {
-        QVERIFY(clock.elapsed() < 5000);
-        QTest::qWait(50);
-    }
+    QVERIFY2(startWindowManager(m_windowManager), "openbox did not start");
 }
 
 void TestReliabilityX11::cleanupTestCase()
 {
-    m_windowManager.terminate();
-    m_windowManager.waitForFinished(3000);
+    stopWindowManager(m_windowManager);
 }
 
 // A radio back on the same address after it was lost.

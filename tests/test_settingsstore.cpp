@@ -103,6 +103,7 @@ void TestSettingsStore::privateToUser()
     const QString folder = testStore().configHome() + "/fresh";
     qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
     QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "2"));
+    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "3")); // rewritten
     const QFileInfo dir(folder + "/KELD");
     const QFileInfo file(folder + "/KELD/settings.ini");
     qputenv("XDG_CONFIG_HOME", testStore().configHome().toLocal8Bit());

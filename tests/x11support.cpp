@@ -3,9 +3,32 @@
 #include "tests/jsonprocess.h"
 #include "tools/zolvek-send/hostsender.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <cstdlib>
 #include <xcb/xcb.h>
+
+bool startWindowManager(QProcess &windowManager)
+{
+    windowManager.start(QStringLiteral("openbox"), {});
+    if (!windowManager.waitForStarted(5000))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000) {
+        if (runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"))
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void stopWindowManager(QProcess &windowManager)
+{
+    windowManager.terminate();
+    windowManager.waitForFinished(3000);
+}
 
 std::uint32_t utilityWindow()
 {

@@ -6,6 +6,12 @@
 
 // Looks at the real utility's window on the X server the test runs under.
 
+class QProcess;
+
+// Starts openbox and waits until it manages the display; false if it did not come up.
+bool startWindowManager(QProcess &windowManager);
+void stopWindowManager(QProcess &windowManager);
+
 // The utility's main window, when exactly one is up; 0 otherwise.
 std::uint32_t utilityWindow();
 // Windows whose title is exactly `title` (the utility's message boxes: "zolvek-ptt").
