@@ -149,7 +149,11 @@ void TestReliabilityX11::floodOfMessages()
     QCOMPARE(indicator(window), Red);
     const qint64 rssAfter = residentKb(station.utility.processId());
     qInfo("resident memory %lld kB before, %lld kB after", rssBefore, rssAfter);
+#ifdef ZOLVEK_SANITIZED_BUILD
+    // AddressSanitizer holds freed memory back on purpose; the figure means nothing there.
+#else
     QVERIFY(rssAfter - rssBefore < 5 * 1024);
+#endif
 
     const int frames = station.frames();
     const double sent = monotonicSeconds();
