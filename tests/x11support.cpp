@@ -11,15 +11,21 @@
 
 bool startWindowManager(QProcess &windowManager)
 {
+    windowManager.setProcessChannelMode(QProcess::ForwardedChannels);
     windowManager.start(QStringLiteral("openbox"), {});
-    if (!windowManager.waitForStarted(5000))
+    if (!windowManager.waitForStarted(10000))
         return false;
+    // Generous: on a loaded machine (the sanitizer run) openbox can take seconds to settle.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 5000) {
+    while (clock.elapsed() < 30000) {
         if (runCommand("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"))
             return true;
-        QTest::qWait(50);
+        if (windowManager.state() == QProcess::NotRunning) {
+            qWarning("openbox ended with status %d", windowManager.exitCode());
+            return false;
+        }
+        QTest::qWait(100);
     }
     return false;
 }
