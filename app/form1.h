@@ -28,6 +28,7 @@ public:
     // The title of the utility's message boxes.
     static inline const QString ProgramTitle = QStringLiteral("zolvek-ptt");
     static inline const QString PortErrorText = QStringLiteral("Com port error");
+    static inline const QString InvalidSettingsText = QStringLiteral("Invalid comport settings");
     static inline const QString Caption = QStringLiteral("ZOLVEK Yaesu  FT-847 PTT V1");
     static inline const QString MoreCaption = QStringLiteral("&More>>");
     static inline const QString LessCaption = QStringLiteral("&Less<<");
@@ -68,7 +69,6 @@ public:
     QLineEdit *Text1() const { return m_Text1; }
     ValueCheckBox *Check1() const { return m_Check1; }
     ValueCheckBox *Check2() const { return m_Check2; }
-    QTimer *Timer1() const { return m_Timer1; }
 
     // Window geometry in twips: outer width (frame included) and inner width.
     float Width() const;
@@ -77,8 +77,6 @@ public:
 
     int toPixels(double twips) const;
     double toTwips(int pixels) const;
-
-    static inline const QString InvalidSettingsText = QStringLiteral("Invalid comport settings");
 
 protected:
     void closeEvent(QCloseEvent *event) override;

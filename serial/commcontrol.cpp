@@ -20,11 +20,6 @@ CommControl::DeviceResolver CommControl::deviceResolverFromStore()
     };
 }
 
-QString CommControl::device() const
-{
-    return m_resolver(m_port);
-}
-
 void CommControl::setCommPort(int port)
 {
     if (port < FirstPort || port > LastPort)

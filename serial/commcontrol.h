@@ -45,9 +45,6 @@ public:
     // Writes the bytes as given, nothing added. Raises while the port is closed.
     void Output(const QByteArray &bytes);
 
-    // The device the current port number maps to, for messages.
-    QString device() const;
-
     static DeviceResolver deviceResolverFromStore();
 
 Q_SIGNALS:

@@ -16,7 +16,6 @@ bool JsonProcess::start(const QString &program, const QStringList &arguments, in
 {
     m_events.clear();
     m_pending.clear();
-    m_other.clear();
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.start(program, arguments);
@@ -33,8 +32,6 @@ void JsonProcess::collect()
         const QJsonDocument doc = QJsonDocument::fromJson(line);
         if (doc.isObject())
             m_events.append(doc.object());
-        else if (!line.isEmpty())
-            m_other += line + '\n';
     }
 }
 

@@ -24,7 +24,6 @@ public:
     // Waits for an event with this name; returns it, or an empty object on time-out.
     QJsonObject waitForEvent(const QString &name, int timeoutMs = 5000);
     const Events &events();
-    QByteArray otherOutput() const { return m_other; }
     void stop();
     QProcess &process() { return m_process; }
 
@@ -33,7 +32,6 @@ private:
 
     QProcess m_process;
     QByteArray m_pending;
-    QByteArray m_other;
     Events m_events;
 };
 

@@ -64,6 +64,18 @@ void waitUntilQuiet(SimProcess &sim, int quietMs, int limitMs)
     }
 }
 
+// Starts the utility on the virtual radio, finds its window and keys the radio.
+bool startKeyed(Station &station, std::uint32_t *window)
+{
+    if (!station.start(true))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while ((*window = utilityWindow()) == 0 && clock.elapsed() < 5000)
+        QTest::qWait(50);
+    return *window != 0 && send({"tx"}) == 0 && station.waitForFrames(3);
+}
+
 QColor indicator(std::uint32_t window)
 {
     return pixelAt(window, Indicator.x(), Indicator.y());
@@ -178,11 +190,8 @@ void TestReliabilityX11::floodOfMessages()
 void TestReliabilityX11::radioLostWhileTransmitting()
 {
     Station station;
-    QVERIFY(station.start(true));
     std::uint32_t window = 0;
-    QTRY_VERIFY((window = utilityWindow()) != 0);
-    QCOMPARE(send({"tx"}), 0);
-    QVERIFY(station.waitForFrames(3));
+    QVERIFY(startKeyed(station, &window));
     QTRY_COMPARE(indicator(window), Red);
 
     station.sim.process().kill(); // the radio is gone
@@ -212,11 +221,8 @@ void TestReliabilityX11::radioLostWhileTransmitting()
 void TestReliabilityX11::radioLostDuringReceiveDelay()
 {
     Station station;
-    QVERIFY(station.start(true));
     std::uint32_t window = 0;
-    QTRY_VERIFY((window = utilityWindow()) != 0);
-    QCOMPARE(send({"tx"}), 0);
-    QVERIFY(station.waitForFrames(3));
+    QVERIFY(startKeyed(station, &window));
     QCOMPARE(send({"rx"}), 0);
     QTest::qWait(300);
     station.sim.process().kill();
