@@ -73,9 +73,12 @@ void PttSwitch::transmit()
     // A receive still settling is overtaken: its frame must not follow this one.
     cancelSettling();
     bool failed = false;
+    // Both lines and the frame reach a network port in one packet.
+    m_port.holdOutput();
     attempt(failed, [&] { m_port.setRTSEnable(true); });
     attempt(failed, [&] { m_port.setDTREnable(true); });
     attempt(failed, [&] { m_port.Output(Frames::Transmit); });
+    attempt(failed, [&] { m_port.releaseOutput(); });
     if (!failed) {
         m_window.setIndicatorColor(Red);
         return;
@@ -91,8 +94,11 @@ void PttSwitch::transmit()
 void PttSwitch::receive()
 {
     bool failed = false;
+    // Both lines drop in one packet, as they rose.
+    m_port.holdOutput();
     attempt(failed, [&] { m_port.setRTSEnable(false); });
     attempt(failed, [&] { m_port.setDTREnable(false); });
+    attempt(failed, [&] { m_port.releaseOutput(); });
     if (settling()) {
         // Joins the wait in progress, whose end sends the one receive frame. A wait that a
         // transmit has just overtaken, but that has not yet returned, starts again from now:

@@ -104,3 +104,15 @@ void CommControl::Output(const QByteArray &bytes)
                         QStringLiteral("Cannot write: COM%1 is not open").arg(m_port));
     m_backend->write(bytes);
 }
+
+void CommControl::holdOutput()
+{
+    if (m_backend)
+        m_backend->holdOutput();
+}
+
+void CommControl::releaseOutput()
+{
+    if (m_backend)
+        m_backend->releaseOutput();
+}

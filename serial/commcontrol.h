@@ -45,6 +45,11 @@ public:
     // Writes the bytes as given, nothing added. Raises while the port is closed.
     void Output(const QByteArray &bytes);
 
+    // Lets the line changes and data between the two calls reach the radio together where the
+    // port can do that. releaseOutput() raises when what was gathered cannot be sent.
+    void holdOutput();
+    void releaseOutput();
+
     static DeviceResolver deviceResolverFromStore();
 
 Q_SIGNALS:

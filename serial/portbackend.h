@@ -24,6 +24,13 @@ public:
     virtual void setRts(bool high) = 0;
     virtual void write(const QByteArray &bytes) = 0;
 
+    // From holdOutput() to releaseOutput(), line changes and data are gathered and leave
+    // together, where the connection allows that (a network port sends them in one packet).
+    // Each call still raises at once for a port that is gone. A backend that cannot gather
+    // sends at once, as if there were no hold.
+    virtual void holdOutput() {}
+    virtual void releaseOutput() {}
+
     // Called when an open port goes away by itself (the device unplugged, the connection
     // dropped), possibly from inside another call of this backend.
     void setLostHandler(std::function<void(const QString &why)> handler)

@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QRegularExpression>
+#include <utility>
 
 Rfc2217PortBackend::Rfc2217PortBackend(const QString &address)
     : m_address(address)
@@ -60,6 +61,14 @@ void Rfc2217PortBackend::fail(int number, const QString &why)
 void Rfc2217PortBackend::pump()
 {
     const QByteArray replies = m_protocol.receive(m_socket.readAll());
+    // An unbuffered socket finds the server gone only when a read meets the end, and then
+    // says so by its state alone, without a signal.
+    if (m_socket.state() != QAbstractSocket::ConnectedState) {
+        connectionGone(m_socket.error() == QAbstractSocket::RemoteHostClosedError
+                           ? QStringLiteral("the remote port closed the connection")
+                           : m_socket.errorString());
+        return;
+    }
     if (!replies.isEmpty())
         m_socket.write(replies);
 }
@@ -86,7 +95,18 @@ void Rfc2217PortBackend::waitUntil(const std::function<bool()> &done, QDeadlineT
 
 void Rfc2217PortBackend::send(const QByteArray &bytes)
 {
+    if (m_holding) {
+        // The connection is looked at once, when the gathered bytes leave.
+        requireConnected();
+        m_held += bytes;
+        return;
+    }
     requireUsable();
+    sendNow(bytes);
+}
+
+void Rfc2217PortBackend::sendNow(const QByteArray &bytes)
+{
     m_socket.write(bytes);
     // Out now, not at the next turn of the event loop: the radio is waiting for it.
     m_socket.flush();
@@ -102,6 +122,11 @@ void Rfc2217PortBackend::requireUsable()
     // has dropped is noticed by the very next operation.
     if (m_lost.isEmpty() && m_socket.state() == QAbstractSocket::ConnectedState)
         m_socket.waitForReadyRead(0);
+    requireConnected();
+}
+
+void Rfc2217PortBackend::requireConnected() const
+{
     if (!m_lost.isEmpty())
         throw PortError(PortError::PortUnavailable,
                         QStringLiteral("%1: connection lost: %2").arg(m_address, m_lost));
@@ -116,7 +141,9 @@ void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts)
         throw PortError(PortError::InvalidPortNumber,
                         QStringLiteral("%1: not of the form rfc2217://HOST:PORT").arg(m_address));
     const QDeadlineTimer deadline(WaitLimitMs);
-    m_socket.connectToHost(m_host, m_port);
+    // Unbuffered: each write goes straight to the network instead of waiting in Qt's buffer
+    // for the event loop or a flush.
+    m_socket.connectToHost(m_host, m_port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     if (!m_socket.waitForConnected(int(deadline.remainingTime())))
         fail(PortError::PortUnavailable,
              m_socket.error() == QAbstractSocket::SocketTimeoutError
@@ -157,8 +184,25 @@ void Rfc2217PortBackend::close()
     m_socket.abort();
 }
 
+void Rfc2217PortBackend::holdOutput()
+{
+    m_holding = true;
+}
+
+void Rfc2217PortBackend::releaseOutput()
+{
+    m_holding = false;
+    const QByteArray held = std::exchange(m_held, {});
+    if (held.isEmpty())
+        return;
+    requireUsable();
+    sendNow(held);
+}
+
 void Rfc2217PortBackend::applySettings(const LineSettings &settings)
 {
+    // The answer to the new settings is awaited below, so nothing may stay held.
+    releaseOutput();
     send(m_protocol.configure(settings));
     waitUntil([this] { return !m_protocol.awaitingAnswers(); }, QDeadlineTimer(WaitLimitMs),
               QStringLiteral("the line settings"));

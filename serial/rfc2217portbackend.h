@@ -22,6 +22,8 @@ public:
     void setDtr(bool high) override;
     void setRts(bool high) override;
     void write(const QByteArray &bytes) override;
+    void holdOutput() override;
+    void releaseOutput() override;
 
     // What the remote port has sent back, for diagnostics and tests; the window reads nothing.
     QByteArray received() const { return m_protocol.received(); }
@@ -32,9 +34,11 @@ public:
 private:
     void pump();
     void send(const QByteArray &bytes);
+    void sendNow(const QByteArray &bytes);
     void waitUntil(const std::function<bool()> &done, QDeadlineTimer deadline,
                    const QString &waitingFor);
     void requireUsable();
+    void requireConnected() const;
     void connectionGone(const QString &why);
     [[noreturn]] void fail(int number, const QString &why);
 
@@ -45,4 +49,6 @@ private:
     Rfc2217::ClientProtocol m_protocol;
     QString m_lost; // why the connection is gone, once it is
     bool m_opened = false;
+    bool m_holding = false;
+    QByteArray m_held;
 };

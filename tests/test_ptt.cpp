@@ -48,6 +48,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void transmitThenReceive();
+    void linesAndFrameLeaveTogether();
     void invalidRequestsChangeNothing_data();
     void invalidRequestsChangeNothing();
     void everyRequestCarriedOut();
@@ -119,6 +120,16 @@ void TestPtt::transmitThenReceive()
     QVERIFY2(gap >= 1200000 && gap < 1400000, qPrintable(QString("%1 us").arg(gap)));
     QVERIFY(!m_form->switching().settling());
     QCOMPARE(m_form->switching().DelayExpired(), 0);
+}
+
+// A network port gets both lines and the frame in one piece; the frame still follows the lines.
+void TestPtt::linesAndFrameLeaveTogether()
+{
+    m_log->recordHolds = true;
+    m_form->ptt(0, 1);
+    QCOMPARE(m_log->take(), (QStringList{"hold", "rts 1", "dtr 1", "write 0100000007", "release"}));
+    m_form->ptt(0, 0);
+    QCOMPARE(m_log->take(), (QStringList{"hold", "rts 0", "dtr 0", "release", "write 0300000007"}));
 }
 
 void TestPtt::invalidRequestsChangeNothing_data()
@@ -307,7 +318,12 @@ void TestPtt::portFailures_data()
     QTest::newRow("transmit, lines fail")
         << "lines" << 1
         << QStringList{"failed rts", "failed dtr", "write 0100000007", "failed rts", "failed dtr"};
+    QTest::newRow("transmit, held output cannot be sent")
+        << "release" << 1
+        << QStringList{"rts 1", "dtr 1", "write 0100000007", "failed release", "rts 0", "dtr 0"};
     QTest::newRow("receive, port closed") << "closed" << 0 << QStringList{};
+    QTest::newRow("receive, held output cannot be sent")
+        << "release" << 0 << QStringList{"rts 0", "dtr 0", "failed release", "write 0300000007"};
     QTest::newRow("receive, write fails")
         << "write" << 0 << QStringList{"rts 0", "dtr 0", "failed write"};
 }
@@ -322,6 +338,7 @@ void TestPtt::portFailures()
     m_log->take();
     m_log->failWrite = failure == "write";
     m_log->failLines = failure == "lines";
+    m_log->failRelease = failure == "release";
 
     m_form->ptt(0, state);
     QCOMPARE(m_log->take(), actions);
@@ -350,7 +367,7 @@ void TestPtt::portFailures()
     // failure is.
     m_form->ptt(0, 1);
     QVERIFY(!m_form->portErrorBox());
-    m_log->failWrite = m_log->failLines = false;
+    m_log->failWrite = m_log->failLines = m_log->failRelease = false;
     m_form->comport().setPortOpen(false);
     m_form->comport().setPortOpen(true);
     m_log->failWrite = true;

@@ -1,10 +1,12 @@
 // Our RFC 2217 client and the virtual radio, each against pyserial's independent implementation.
+#include "serial/porterror.h"
 #include "serial/rfc2217portbackend.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTcpSocket>
 #include <QTest>
@@ -34,6 +36,9 @@ private Q_SLOTS:
     void ourClientAgainstPyserialServer();
     void pyserialClientAgainstSim();
     void simServesOneClientAtATime();
+    void heldOutputLeavesTogether();
+    void heldOutputGoesWithNewSettings();
+    void heldOutputOnALostConnection();
 };
 
 void TestRfc2217Peers::ourClientAgainstPyserialServer()
@@ -150,6 +155,81 @@ void TestRfc2217Peers::simServesOneClientAtATime()
         return !events.isEmpty() && events.last().value("event") == "frame";
     }));
     QCOMPARE(sim.named("connected").size(), 2);
+}
+
+// Lines and a frame gathered by a hold reach the radio only at the release, all of them, in the
+// order they were given.
+void TestRfc2217Peers::heldOutputLeavesTogether()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    Rfc2217PortBackend port(sim.url());
+    port.open(LineSettings::parse("4800,n,8,2"), false, false);
+    QVERIFY(!sim.waitForEvent("connected").isEmpty());
+
+    port.holdOutput();
+    port.setRts(true);
+    port.setDtr(true);
+    port.write(QByteArray::fromHex("0100000007"));
+    QTest::qWait(200);
+    QCOMPARE(sim.radioActions(), QStringList{});
+    port.releaseOutput();
+    QVERIFY(sim.waitFor([](const auto &events) {
+        return !events.isEmpty() && events.last().value("event") == "frame";
+    }));
+    QCOMPARE(sim.radioActions(), (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+
+    // Without a hold, each call goes out by itself at once.
+    port.setRts(false);
+    QVERIFY(sim.waitFor([](const auto &events) {
+        return !events.isEmpty() && events.last().value("event") == "lines"
+               && events.last().value("rts") == false;
+    }));
+}
+
+// New settings wait for the radio's answer, so they send what is held with them instead of
+// leaving it behind (or waiting for an answer to bytes that never left).
+void TestRfc2217Peers::heldOutputGoesWithNewSettings()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    Rfc2217PortBackend port(sim.url());
+    port.open(LineSettings::parse("4800,n,8,2"), false, false);
+
+    port.holdOutput();
+    port.setRts(true);
+    QElapsedTimer clock;
+    clock.start();
+    port.applySettings(LineSettings::parse("9600,n,8,1"));
+    QVERIFY(clock.elapsed() < Rfc2217PortBackend::WaitLimitMs / 2);
+    QVERIFY(sim.waitFor([](const JsonProcess::Events &events) {
+        bool rts = false, baud = false;
+        for (const QJsonObject &event : events) {
+            rts = rts || (event.value("event") == "lines" && event.value("rts") == true);
+            baud = baud || (event.value("event") == "settings" && event.value("baud") == 9600);
+        }
+        return rts && baud;
+    }));
+}
+
+// A connection that went while output was held fails the release, so the caller knows the
+// radio did not get it.
+void TestRfc2217Peers::heldOutputOnALostConnection()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    Rfc2217PortBackend port(sim.url());
+    port.open(LineSettings::parse("4800,n,8,2"), false, false);
+    QVERIFY(!sim.waitForEvent("connected").isEmpty());
+
+    port.holdOutput();
+    port.setRts(true);
+    sim.stop();
+    port.setDtr(true);
+    port.write(QByteArray::fromHex("0100000007"));
+    QVERIFY_THROWS_EXCEPTION(PortError, port.releaseOutput());
+    // Nothing stays held for later: the next call fails on its own.
+    QVERIFY_THROWS_EXCEPTION(PortError, port.setRts(false));
 }
 
 ZOLVEK_TEST_MAIN(TestRfc2217Peers, false)

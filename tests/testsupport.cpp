@@ -142,6 +142,17 @@ public:
         check(m_log->failWrite, QStringLiteral("write"));
         m_log->record(QStringLiteral("write ") + QString::fromLatin1(bytes.toHex()));
     }
+    void holdOutput() override
+    {
+        if (m_log->recordHolds)
+            m_log->record(QStringLiteral("hold"));
+    }
+    void releaseOutput() override
+    {
+        check(m_log->failRelease, QStringLiteral("release"));
+        if (m_log->recordHolds)
+            m_log->record(QStringLiteral("release"));
+    }
 
 private:
     void check(bool fail, const QString &what)

@@ -47,6 +47,8 @@ struct FakePortLog
     bool failSettings = false;
     bool failLines = false;
     bool failWrite = false;
+    bool failRelease = false; // sending what was held
+    bool recordHolds = false; // adds "hold" and "release" lines
     int openCount = 0;
 
     void record(const QString &action);
