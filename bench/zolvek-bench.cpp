@@ -304,6 +304,45 @@ std::vector<double> xMessageFloor(HostSender &sender, int messages)
     return latencies;
 }
 
+// The floor of a Qt X11 client: qt-relay-floor turns each host message into a frame straight
+// from its event filter, timed like the utility's transmit frame.
+std::vector<double> qtRelayFloor(const QString &bin, Radio &radio, HostSender &sender, int frames)
+{
+    const QString title = QStringLiteral("zolvek-bench relay floor");
+    const QStringList hostPort = radio.address().split(QLatin1Char(':'));
+    QProcess relay;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    relay.setProcessEnvironment(env);
+    relay.setStandardErrorFile(QProcess::nullDevice());
+    relay.start(bin + QStringLiteral("/qt-relay-floor"),
+                {hostPort.value(0), hostPort.value(1), title});
+    if (!relay.waitForStarted(5000))
+        throw std::runtime_error("qt-relay-floor did not start");
+    radio.nextNamed("connected");
+    std::uint32_t window = 0;
+    for (const double deadline = now() + 10; window == 0 && now() < deadline;) {
+        const auto windows = sender.findWindows(title.toStdString());
+        if (windows.size() == 1)
+            window = windows.front();
+        else
+            QThread::msleep(20);
+    }
+    if (window == 0)
+        throw std::runtime_error("the relay's window did not appear");
+    std::vector<double> latencies;
+    for (int i = 0; i < frames; ++i) {
+        const double sent = now();
+        sender.send(window, 0, 1);
+        const QJsonObject frame = radio.nextNamed("frame");
+        latencies.push_back((frame.value("t").toDouble() - sent) * 1000);
+    }
+    relay.kill();
+    relay.waitForFinished(2000);
+    radio.nextNamed("disconnected");
+    return latencies;
+}
+
 // The floor of the radio's path: five bytes written straight to the virtual radio's TCP port,
 // timed to its frame event.
 std::vector<double> radioFloor(Radio &radio, int frames)
@@ -406,6 +445,7 @@ int main(int argc, char *argv[])
         radio.nextNamed("disconnected");
         const std::vector<double> xFloor = xMessageFloor(sender, 1000);
         const std::vector<double> tcpFloor = radioFloor(radio, 1000);
+        const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
 
@@ -436,6 +476,12 @@ int main(int argc, char *argv[])
             summarise("Floor: host message to another X client (no utility)", xFloor, "ms", true));
         figures.push_back(
             summarise("Floor: 5 bytes over TCP to the radio (no utility)", tcpFloor, "ms", true));
+        figures.push_back(
+            summarise("Floor: host message to a frame from a bare Qt X11 client (no utility)",
+                      qtFloor, "ms", true));
+        figures.push_back(Figure{"Ratio: bare Qt X11 client floor median / rigctld no delays",
+                                 percentile(qtFloor, 0.5) / percentile(rigNoDelay, 0.5), 0, "", "x",
+                                 1});
         const double wire = 5 * (1 + 8 + 0 + 2) / 4800.0 * 1000;
         figures.push_back(
             Figure{"Wire time of one frame at 4800,n,8,2 (reference)", wire, wire, "", "ms", 1});
