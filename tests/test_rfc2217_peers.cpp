@@ -178,6 +178,8 @@ void TestRfc2217Peers::heldOutputLeavesTogether()
         return !events.isEmpty() && events.last().value("event") == "frame";
     }));
     QCOMPARE(sim.radioActions(), (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+    // One packet, one arrival: the radio stamps the lines and the frame with the same time.
+    QCOMPARE(sim.named("lines").last().value("t"), sim.named("frame").last().value("t"));
 
     // Without a hold, each call goes out by itself at once.
     port.setRts(false);

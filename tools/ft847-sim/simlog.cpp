@@ -38,9 +38,9 @@ double SimLog::monotonicSeconds()
     return double(now.tv_sec) + double(now.tv_nsec / 1000) / 1e6;
 }
 
-QString SimLog::stamp() const
+QString SimLog::stamp(double at)
 {
-    return QString::number(monotonicSeconds(), 'f', 6);
+    return QString::number(at, 'f', 6);
 }
 
 void SimLog::write(const QString &line)
@@ -81,47 +81,47 @@ void SimLog::disconnected()
         write(QStringLiteral("[%1] disconnected").arg(stamp()));
 }
 
-void SimLog::settings(const SimPortState &state)
+void SimLog::settings(const SimPortState &state, double at)
 {
     if (m_json)
         write(QStringLiteral("{\"event\":\"settings\",\"t\":%1,\"baud\":%2,\"data\":%3,"
                              "\"parity\":\"%4\",\"stop\":\"%5\"}")
-                  .arg(stamp())
+                  .arg(stamp(at))
                   .arg(state.baud)
                   .arg(state.data)
                   .arg(QLatin1Char(state.parity))
                   .arg(state.stop));
     else
         write(QStringLiteral("[%1] settings: %2,%3,%4,%5")
-                  .arg(stamp())
+                  .arg(stamp(at))
                   .arg(state.baud)
                   .arg(QLatin1Char(state.parity))
                   .arg(state.data)
                   .arg(state.stop));
 }
 
-void SimLog::lines(const SimPortState &state)
+void SimLog::lines(const SimPortState &state, double at)
 {
     if (m_json) {
         write(QStringLiteral("{\"event\":\"lines\",\"t\":%1,\"dtr\":%2,\"rts\":%3}")
-                  .arg(stamp(), jsonBool(state.dtr), jsonBool(state.rts)));
+                  .arg(stamp(at), jsonBool(state.dtr), jsonBool(state.rts)));
         return;
     }
     const auto level = [](bool high) {
         return high ? QStringLiteral("high") : QStringLiteral("low");
     };
     write(QStringLiteral("[%1] lines: DTR %2, RTS %3  -> %4")
-              .arg(stamp(), level(state.dtr), level(state.rts),
+              .arg(stamp(at), level(state.dtr), level(state.rts),
                    state.dtr || state.rts ? QStringLiteral("TRANSMITTING (keyed)")
                                           : QStringLiteral("receiving")));
 }
 
-void SimLog::frame(const QByteArray &frame, const QString &name)
+void SimLog::frame(const QByteArray &frame, const QString &name, double at)
 {
     if (m_json)
         write(QStringLiteral("{\"event\":\"frame\",\"t\":%1,\"hex\":\"%2\",\"name\":%3}")
-                  .arg(stamp(), QString::fromLatin1(frame.toHex()), jsonString(name)));
+                  .arg(stamp(at), QString::fromLatin1(frame.toHex()), jsonString(name)));
     else
         write(QStringLiteral("[%1] frame: %2  %3")
-                  .arg(stamp(), QString::fromLatin1(frame.toHex(' ')), name));
+                  .arg(stamp(at), QString::fromLatin1(frame.toHex(' ')), name));
 }

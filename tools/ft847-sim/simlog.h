@@ -16,15 +16,16 @@ public:
     void connected(const QString &peer);
     void refused(const QString &peer);
     void disconnected();
-    void settings(const SimPortState &state);
-    void lines(const SimPortState &state);
-    void frame(const QByteArray &frame, const QString &name);
+    // `at` is when the bytes that caused the event arrived; the log line may be written later.
+    void settings(const SimPortState &state, double at = monotonicSeconds());
+    void lines(const SimPortState &state, double at = monotonicSeconds());
+    void frame(const QByteArray &frame, const QString &name, double at = monotonicSeconds());
 
     static double monotonicSeconds();
 
 private:
     void write(const QString &line);
-    QString stamp() const;
+    static QString stamp(double at = monotonicSeconds());
 
     bool m_json = false;
     std::FILE *m_out = nullptr;

@@ -60,6 +60,8 @@ void SimServer::readClient()
 {
     if (!m_client)
         return;
+    // Everything in this read reached the radio now, however long the log takes to say so.
+    const double arrived = SimLog::monotonicSeconds();
     const SimPortState before = m_session.state();
     const auto result = m_session.receive(m_client->readAll());
     if (!result.replies.isEmpty())
@@ -68,14 +70,14 @@ void SimServer::readClient()
     // Settings and lines are reported before the data of the same read: a client sends them
     // first, and the radio acts on them first.
     if (!after.sameSettings(before))
-        m_log.settings(after);
+        m_log.settings(after, arrived);
     if (!after.sameLines(before))
-        m_log.lines(after);
+        m_log.lines(after, arrived);
     m_frame += result.data;
     while (m_frame.size() >= FrameSize) {
         const QByteArray frame = m_frame.left(FrameSize);
         m_frame.remove(0, FrameSize);
-        m_log.frame(frame, ft847FrameName(frame));
+        m_log.frame(frame, ft847FrameName(frame), arrived);
     }
 }
 
