@@ -1,7 +1,7 @@
 // qt-relay-floor: the least time any Qt program on this display can take for the utility's
-// transmit path. A bare QWindow whose native event filter turns every ClientMessage it gets
+// transmit path. A bare QWindow whose native event filter turns every host message it gets
 // straight into one 5-byte frame to the virtual radio: no widgets, no queued call, no line
-// changes. Started by zolvek-bench only.
+// changes, no settling delay. Started by zolvek-bench only.
 //   qt-relay-floor HOST PORT TITLE
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
@@ -30,7 +30,9 @@ public:
         if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE
             || reinterpret_cast<const xcb_client_message_event_t *>(event)->type != m_message)
             return false;
-        static const char frame[5] = {1, 0, 0, 0, 7};
+        // The radio's transmit frame for a transmit request, its receive frame for any other.
+        const auto *request = reinterpret_cast<const xcb_client_message_event_t *>(event);
+        const char frame[5] = {request->data.data32[1] == 1 ? '\x01' : '\x03', 0, 0, 0, 7};
         m_radio.write(frame, sizeof frame);
         return true;
     }

@@ -330,8 +330,12 @@ std::vector<double> qtRelayFloor(const QString &bin, Radio &radio, HostSender &s
     }
     if (window == 0)
         throw std::runtime_error("the relay's window did not appear");
+    // The same turn-around as the utility's transmit figure: each transmit right after a
+    // receive that the radio has seen.
     std::vector<double> latencies;
     for (int i = 0; i < frames; ++i) {
+        sender.send(window, 0, 0);
+        radio.nextNamed("frame");
         const double sent = now();
         sender.send(window, 0, 1);
         const QJsonObject frame = radio.nextNamed("frame");
