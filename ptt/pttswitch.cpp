@@ -115,6 +115,11 @@ void PttSwitch::receive()
     if (!timer())
         return; // overtaken by a transmit, or the utility is closing
     attempt(failed, [&] { m_port.Output(Frames::Receive); });
+    // How long the radio really settled, for whoever watches the utility's timing.
+    const std::chrono::duration<double, std::milli> settled =
+        std::chrono::steady_clock::now()
+        - (m_deadline - std::chrono::milliseconds(SettlingDelayMs));
+    qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
     if (failed)
         m_window.reportPortError();

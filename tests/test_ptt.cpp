@@ -6,10 +6,13 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <sys/resource.h>
 
 namespace {
@@ -64,6 +67,7 @@ private Q_SLOTS:
     void portFailures_data();
     void portFailures();
     void waitingCostsNoCpu();
+    void settlingIsLogged();
 
 private:
     int indexOf(const QString &action, int from = 0) const;
@@ -383,6 +387,41 @@ void TestPtt::waitingCostsNoCpu()
     qInfo("CPU time during one %d ms settling delay: %.1f ms", PttSwitch::SettlingDelayMs,
           used * 1000);
     QVERIFY(used < 0.2);
+}
+
+QStringList capturedMessages;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    capturedMessages << message;
+}
+
+// The utility's own account of each settling wait (what the benchmark reads beside the radio's):
+// from the lines dropping to the receive frame, never short of the delay.
+void TestPtt::settlingIsLogged()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("zolvek.ptt.debug=true"));
+    capturedMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    m_form->ptt(0, 1);
+    m_form->ptt(0, 0);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+
+    static const QRegularExpression line(
+        QStringLiteral(R"(^receive frame ([0-9.]+) ms after the lines dropped$)"));
+    QList<double> times;
+    for (const QString &message : std::as_const(capturedMessages))
+        if (const auto match = line.match(message); match.hasMatch())
+            times << match.captured(1).toDouble();
+    QCOMPARE(times.size(), 1);
+    QVERIFY2(times.first() >= 1200.0, qPrintable(QString::number(times.first())));
+    // The same wait as the port saw it, within the few milliseconds a busy test machine adds.
+    const double byPort =
+        double(m_log->times.at(indexOf("write 0300000007")) - m_log->times.at(indexOf("dtr 0")))
+        / NsPerMs;
+    QVERIFY2(std::abs(times.first() - byPort) < 5,
+             qPrintable(QString("%1 vs %2").arg(times.first()).arg(byPort)));
 }
 
 ZOLVEK_TEST_MAIN(TestPtt, true)
