@@ -27,6 +27,22 @@ bool hasState(const JsonProcess::Events &events, const QJsonObject &wanted)
     return false;
 }
 
+// The virtual radio and our client connected to it at 4800,n,8,2, lines low.
+struct RadioOnPort
+{
+    SimProcess sim;
+    std::unique_ptr<Rfc2217PortBackend> port;
+
+    bool start()
+    {
+        if (!sim.start())
+            return false;
+        port = std::make_unique<Rfc2217PortBackend>(sim.url());
+        port->open(LineSettings::parse("4800,n,8,2"), false, false);
+        return !sim.waitForEvent("connected").isEmpty();
+    }
+};
+
 } // namespace
 
 class TestRfc2217Peers : public QObject
@@ -161,29 +177,27 @@ void TestRfc2217Peers::simServesOneClientAtATime()
 // order they were given.
 void TestRfc2217Peers::heldOutputLeavesTogether()
 {
-    SimProcess sim;
-    QVERIFY(sim.start());
-    Rfc2217PortBackend port(sim.url());
-    port.open(LineSettings::parse("4800,n,8,2"), false, false);
-    QVERIFY(!sim.waitForEvent("connected").isEmpty());
+    RadioOnPort radio;
+    QVERIFY(radio.start());
 
-    port.holdOutput();
-    port.setRts(true);
-    port.setDtr(true);
-    port.write(QByteArray::fromHex("0100000007"));
+    radio.port->holdOutput();
+    radio.port->setRts(true);
+    radio.port->setDtr(true);
+    radio.port->write(QByteArray::fromHex("0100000007"));
     QTest::qWait(200);
-    QCOMPARE(sim.radioActions(), QStringList{});
-    port.releaseOutput();
-    QVERIFY(sim.waitFor([](const auto &events) {
+    QCOMPARE(radio.sim.radioActions(), QStringList{});
+    radio.port->releaseOutput();
+    QVERIFY(radio.sim.waitFor([](const auto &events) {
         return !events.isEmpty() && events.last().value("event") == "frame";
     }));
-    QCOMPARE(sim.radioActions(), (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+    QCOMPARE(radio.sim.radioActions(), (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
     // One packet, one arrival: the radio stamps the lines and the frame with the same time.
-    QCOMPARE(sim.named("lines").last().value("t"), sim.named("frame").last().value("t"));
+    QCOMPARE(radio.sim.named("lines").last().value("t"),
+             radio.sim.named("frame").last().value("t"));
 
     // Without a hold, each call goes out by itself at once.
-    port.setRts(false);
-    QVERIFY(sim.waitFor([](const auto &events) {
+    radio.port->setRts(false);
+    QVERIFY(radio.sim.waitFor([](const auto &events) {
         return !events.isEmpty() && events.last().value("event") == "lines"
                && events.last().value("rts") == false;
     }));
@@ -193,18 +207,16 @@ void TestRfc2217Peers::heldOutputLeavesTogether()
 // leaving it behind (or waiting for an answer to bytes that never left).
 void TestRfc2217Peers::heldOutputGoesWithNewSettings()
 {
-    SimProcess sim;
-    QVERIFY(sim.start());
-    Rfc2217PortBackend port(sim.url());
-    port.open(LineSettings::parse("4800,n,8,2"), false, false);
+    RadioOnPort radio;
+    QVERIFY(radio.start());
 
-    port.holdOutput();
-    port.setRts(true);
+    radio.port->holdOutput();
+    radio.port->setRts(true);
     QElapsedTimer clock;
     clock.start();
-    port.applySettings(LineSettings::parse("9600,n,8,1"));
+    radio.port->applySettings(LineSettings::parse("9600,n,8,1"));
     QVERIFY(clock.elapsed() < Rfc2217PortBackend::WaitLimitMs / 2);
-    QVERIFY(sim.waitFor([](const JsonProcess::Events &events) {
+    QVERIFY(radio.sim.waitFor([](const JsonProcess::Events &events) {
         bool rts = false, baud = false;
         for (const QJsonObject &event : events) {
             rts = rts || (event.value("event") == "lines" && event.value("rts") == true);
@@ -218,20 +230,17 @@ void TestRfc2217Peers::heldOutputGoesWithNewSettings()
 // radio did not get it.
 void TestRfc2217Peers::heldOutputOnALostConnection()
 {
-    SimProcess sim;
-    QVERIFY(sim.start());
-    Rfc2217PortBackend port(sim.url());
-    port.open(LineSettings::parse("4800,n,8,2"), false, false);
-    QVERIFY(!sim.waitForEvent("connected").isEmpty());
+    RadioOnPort radio;
+    QVERIFY(radio.start());
 
-    port.holdOutput();
-    port.setRts(true);
-    sim.stop();
-    port.setDtr(true);
-    port.write(QByteArray::fromHex("0100000007"));
-    QVERIFY_THROWS_EXCEPTION(PortError, port.releaseOutput());
+    radio.port->holdOutput();
+    radio.port->setRts(true);
+    radio.sim.stop();
+    radio.port->setDtr(true);
+    radio.port->write(QByteArray::fromHex("0100000007"));
+    QVERIFY_THROWS_EXCEPTION(PortError, radio.port->releaseOutput());
     // Nothing stays held for later: the next call fails on its own.
-    QVERIFY_THROWS_EXCEPTION(PortError, port.setRts(false));
+    QVERIFY_THROWS_EXCEPTION(PortError, radio.port->setRts(false));
 }
 
 ZOLVEK_TEST_MAIN(TestRfc2217Peers, false)
