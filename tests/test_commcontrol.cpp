@@ -198,7 +198,7 @@ void TestCommControl::unmappableAddresses_data()
 void TestCommControl::unmappableAddresses()
 {
     QFETCH(QString, address);
-    CommControl port(createPortBackend, [&](int) { return address; });
+    CommControl port(safePortFactory(), [&](int) { return address; });
     QVERIFY(raisedNumber([&] { port.setPortOpen(true); }) != 0);
     QVERIFY(!port.PortOpen());
 }
@@ -223,7 +223,7 @@ void TestCommControl::ptyCarriesFramesButNotLines()
     PtyPair pty;
     QVERIFY(pty.isValid());
     testStore().mapPort(1, pty.slavePath());
-    CommControl port;
+    CommControl port(safePortFactory());
     port.setSettings("4800,n,8,2");
     port.setPortOpen(true); // no modem lines, still opens
     QVERIFY(port.PortOpen());
@@ -237,7 +237,7 @@ void TestCommControl::ptyCarriesFramesButNotLines()
 
 void TestCommControl::missingDevice()
 {
-    CommControl port; // COM1 maps to a missing path in the test store
+    CommControl port(safePortFactory()); // COM1 maps to a missing path in the test store
     QCOMPARE(raisedNumber([&] { port.setPortOpen(true); }), PortError::PortUnavailable);
     QVERIFY(!port.PortOpen());
 }
@@ -247,9 +247,9 @@ void TestCommControl::busyDevice()
     PtyPair pty;
     QVERIFY(pty.isValid());
     testStore().mapPort(1, pty.slavePath());
-    CommControl first;
+    CommControl first(safePortFactory());
     first.setPortOpen(true);
-    CommControl second;
+    CommControl second(safePortFactory());
     QVERIFY(raisedNumber([&] { second.setPortOpen(true); }) != 0);
     QVERIFY(!second.PortOpen());
     first.setPortOpen(false);

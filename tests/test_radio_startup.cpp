@@ -14,7 +14,7 @@ namespace {
 // Opens a port on `address`; returns how long the attempt took and the error it raised.
 qint64 timedOpen(const QString &address, QString *error)
 {
-    CommControl port(createPortBackend, [&](int) { return address; });
+    CommControl port(safePortFactory(), [&](int) { return address; });
     QElapsedTimer timer;
     timer.start();
     try {
@@ -136,7 +136,7 @@ void TestRadioStartup::serverGoneMidSession()
 {
     SimProcess sim;
     QVERIFY(sim.start());
-    CommControl port(createPortBackend, [&](int) { return sim.url(); });
+    CommControl port(safePortFactory(), [&](int) { return sim.url(); });
     port.setSettings("4800,n,8,2");
     port.setPortOpen(true);
     port.Output(QByteArray::fromHex("0300000007"));

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 #include <chrono>
 #include <fcntl.h>
@@ -173,6 +175,22 @@ PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log)
 {
     return [log](const QString &address) -> std::unique_ptr<PortBackend> {
         return std::make_unique<FakePortBackend>(log, address);
+    };
+}
+
+PortBackendFactory safePortFactory()
+{
+    return [](const QString &address) {
+        static const QRegularExpression machinePort(QStringLiteral("^/dev/ttyS[0-9]*$"));
+        const QString canonical = QFileInfo(address.trimmed()).canonicalFilePath();
+        if (machinePort.match(address.trimmed()).hasMatch()
+            || machinePort.match(canonical).hasMatch()) {
+            const QString why =
+                QStringLiteral("a test reached for the machine's serial port %1").arg(address);
+            QTest::qFail(qPrintable(why), __FILE__, __LINE__);
+            throw PortError(PortError::PortUnavailable, why);
+        }
+        return createPortBackend(address);
     };
 }
 

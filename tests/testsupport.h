@@ -57,6 +57,11 @@ struct FakePortLog
 
 PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
 
+// The real port backends for tests, except that the machine's own serial ports (/dev/ttyS*, the
+// system console among them, or a link to one) are never opened: reaching for one fails the
+// running test, since it means the store's mapping was lost.
+PortBackendFactory safePortFactory();
+
 // A pseudo-terminal: the port object opens the slave path; the test reads the master side.
 class PtyPair
 {
