@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "app/listcombobox.h"
-#include "app/resumenext.h"
+#include "serial/resumenext.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 

@@ -5,6 +5,7 @@
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
 #include "ptt/pttswitch.h"
+#include "serial/resumenext.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -192,20 +193,22 @@ void Form1::unload()
     close();
 }
 
-// One box for each failure of the port, never modal: the host keeps being served while it is
-// open.
+// One box for each failure of the port.
 void Form1::reportPortError()
 {
     if (m_portErrorBox || m_portFailureReported)
         return;
     m_portFailureReported = true;
-    auto *box =
-        new QMessageBox(QMessageBox::NoIcon, ProgramTitle, PortErrorText, QMessageBox::Ok, this);
+    m_portErrorBox = showNotice(PortErrorText);
+}
+
+QMessageBox *Form1::showNotice(const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setModal(false);
     box->setWindowModality(Qt::NonModal);
-    m_portErrorBox = box;
     box->show();
+    return box;
 }
 
 // The port closes with the window. The lines are dropped first, so closing the utility while
@@ -213,16 +216,10 @@ void Form1::reportPortError()
 void Form1::closeEvent(QCloseEvent *event)
 {
     if (m_comport.PortOpen()) {
-        for (const auto &drop : {&CommControl::setRTSEnable, &CommControl::setDTREnable}) {
-            try {
-                (m_comport.*drop)(false);
-            } catch (const std::exception &) {
-            }
-        }
-        try {
-            m_comport.setPortOpen(false);
-        } catch (const std::exception &) {
-        }
+        ResumeNext step;
+        step([&] { m_comport.setRTSEnable(false); });
+        step([&] { m_comport.setDTREnable(false); });
+        step([&] { m_comport.setPortOpen(false); });
     }
     if (m_portErrorBox)
         m_portErrorBox->close();

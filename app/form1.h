@@ -102,6 +102,8 @@ private:
     void Check2_Click();
     void ApplyTopmost();
     void showMessage(const QString &text);
+    // A message that does not wait for OK: the window keeps serving the host while it shows.
+    QMessageBox *showNotice(const QString &text);
     void saveOption(const QString &section, const QString &key, const QString &value);
 
     Indicator *m_Shape1 = nullptr;

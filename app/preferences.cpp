@@ -4,8 +4,6 @@
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 
-#include <QMessageBox>
-
 // The value counts at the next start; the running window is not minimized by the click.
 void Form1::Check1_Click()
 {
@@ -32,14 +30,8 @@ void Form1::saveOption(const QString &section, const QString &key, const QString
     if (SaveSetting(Options::App, section, key, value) || m_saveFailureReported)
         return;
     m_saveFailureReported = true;
-    auto *box = new QMessageBox(
-        QMessageBox::NoIcon, ProgramTitle,
-        QStringLiteral("The options could not be saved to %1.\nChanges apply until the utility "
-                       "closes, but will be lost at the next start.")
-            .arg(settingsLocation(Options::App)),
-        QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    m_saveFailedBox = box;
-    box->show();
+    m_saveFailedBox =
+        showNotice(QStringLiteral("The options could not be saved to %1.\nChanges apply until the "
+                                  "utility closes, but will be lost at the next start.")
+                       .arg(settingsLocation(Options::App)));
 }

@@ -3,28 +3,14 @@
 #include "ptt/frames.h"
 #include "ptt/pttwindow.h"
 #include "serial/commcontrol.h"
+#include "serial/resumenext.h"
 
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <chrono>
-#include <exception>
 
 Q_LOGGING_CATEGORY(lcPtt, "zolvek.ptt")
-
-namespace {
-
-// Runs one port step; a failure is remembered and the next step still runs.
-template <typename Step> void attempt(bool &failed, Step &&step)
-{
-    try {
-        step();
-    } catch (const std::exception &) {
-        failed = true;
-    }
-}
-
-} // namespace
 
 PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent)
     : QObject(parent)
@@ -72,33 +58,33 @@ void PttSwitch::transmit()
 {
     // A receive still settling is overtaken: its frame must not follow this one.
     cancelSettling();
-    bool failed = false;
+    ResumeNext step;
     // Both lines and the frame reach a network port in one packet.
     m_port.holdOutput();
-    attempt(failed, [&] { m_port.setRTSEnable(true); });
-    attempt(failed, [&] { m_port.setDTREnable(true); });
-    attempt(failed, [&] { m_port.Output(Frames::Transmit); });
-    attempt(failed, [&] { m_port.releaseOutput(); });
-    if (!failed) {
+    step([&] { m_port.setRTSEnable(true); });
+    step([&] { m_port.setDTREnable(true); });
+    step([&] { m_port.Output(Frames::Transmit); });
+    step([&] { m_port.releaseOutput(); });
+    if (!step.failed()) {
         m_window.setIndicatorColor(Red);
         return;
     }
     // Half a transmit is worse than none: drop the lines again so the radio is not left keyed
     // by a request that did not get through.
-    attempt(failed, [&] { m_port.setRTSEnable(false); });
-    attempt(failed, [&] { m_port.setDTREnable(false); });
+    step([&] { m_port.setRTSEnable(false); });
+    step([&] { m_port.setDTREnable(false); });
     m_window.setIndicatorColor(Green);
     m_window.reportPortError();
 }
 
 void PttSwitch::receive()
 {
-    bool failed = false;
+    ResumeNext step;
     // Both lines drop in one packet, as they rose.
     m_port.holdOutput();
-    attempt(failed, [&] { m_port.setRTSEnable(false); });
-    attempt(failed, [&] { m_port.setDTREnable(false); });
-    attempt(failed, [&] { m_port.releaseOutput(); });
+    step([&] { m_port.setRTSEnable(false); });
+    step([&] { m_port.setDTREnable(false); });
+    step([&] { m_port.releaseOutput(); });
     if (settling()) {
         // Joins the wait in progress, whose end sends the one receive frame. A wait that a
         // transmit has just overtaken, but that has not yet returned, starts again from now:
@@ -108,20 +94,20 @@ void PttSwitch::receive()
             armSettlingTimer();
             m_loop->exit(Restarted);
         }
-        if (failed)
+        if (step.failed())
             m_window.reportPortError();
         return;
     }
     if (!timer())
         return; // overtaken by a transmit, or the utility is closing
-    attempt(failed, [&] { m_port.Output(Frames::Receive); });
+    step([&] { m_port.Output(Frames::Receive); });
     // How long the radio really settled, for whoever watches the utility's timing.
     const std::chrono::duration<double, std::milli> settled =
         std::chrono::steady_clock::now()
         - (m_deadline - std::chrono::milliseconds(SettlingDelayMs));
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
-    if (failed)
+    if (step.failed())
         m_window.reportPortError();
 }
 
