@@ -1,5 +1,7 @@
 #include "serial/telnet.h"
 
+#include <utility>
+
 namespace Telnet {
 
 QByteArray escape(const QByteArray &bytes)
@@ -39,6 +41,14 @@ void Decoder::appendData(QList<Event> &events, char byte)
     events.last().bytes.append(byte);
 }
 
+void Decoder::appendSubnegotiation(char byte)
+{
+    if (m_sbPayload.size() < MaxSubnegotiation)
+        m_sbPayload.append(byte);
+    else
+        m_sbOverflow = true;
+}
+
 QList<Event> Decoder::feed(const QByteArray &bytes)
 {
     QList<Event> events;
@@ -76,20 +86,14 @@ QList<Event> Decoder::feed(const QByteArray &bytes)
             m_state = State::SbPayload;
             break;
         case State::SbPayload:
-            if (byte == IAC) {
+            if (byte == IAC)
                 m_state = State::SbIac;
-            } else if (m_sbPayload.size() < MaxSubnegotiation) {
-                m_sbPayload.append(raw);
-            } else {
-                m_sbOverflow = true;
-            }
+            else
+                appendSubnegotiation(raw);
             break;
         case State::SbIac:
             if (byte == IAC) {
-                if (m_sbPayload.size() < MaxSubnegotiation)
-                    m_sbPayload.append(raw);
-                else
-                    m_sbOverflow = true;
+                appendSubnegotiation(raw);
                 m_state = State::SbPayload;
             } else {
                 // SE ends it; any other command inside a subnegotiation also ends it, as
@@ -128,49 +132,44 @@ QByteArray Options::requestTheirs(std::uint8_t option)
     return command(DO, option);
 }
 
+// The other side asks for an option to be on: agree when it is allowed, refuse otherwise, and
+// say nothing when it is on already or was our own request.
+QByteArray Options::acceptOn(QHash<std::uint8_t, State> &states, const QSet<std::uint8_t> &allowed,
+                             std::uint8_t option, std::uint8_t agree, std::uint8_t refuse)
+{
+    const State state = states.value(option);
+    if (state == State::WantYes || state == State::Yes) {
+        states[option] = State::Yes;
+        return {};
+    }
+    if (allowed.contains(option)) {
+        states[option] = State::Yes;
+        return command(agree, option);
+    }
+    return command(refuse, option);
+}
+
+// The other side turns an option off; it is confirmed only when it was on.
+QByteArray Options::acceptOff(QHash<std::uint8_t, State> &states, std::uint8_t option,
+                              std::uint8_t confirm)
+{
+    const State state = std::exchange(states[option], State::No);
+    return state == State::Yes ? command(confirm, option) : QByteArray();
+}
+
 QByteArray Options::receive(std::uint8_t verb, std::uint8_t option)
 {
     switch (verb) {
-    case WILL: {
-        const State state = m_theirs.value(option);
-        if (state == State::WantYes) {
-            m_theirs[option] = State::Yes;
-            return {};
-        }
-        if (state == State::Yes)
-            return {};
-        if (m_theyMay.contains(option)) {
-            m_theirs[option] = State::Yes;
-            return command(DO, option);
-        }
-        return command(DONT, option);
-    }
-    case WONT: {
-        const State state = m_theirs.value(option);
-        m_theirs[option] = State::No;
-        return state == State::Yes ? command(DONT, option) : QByteArray();
-    }
-    case DO: {
-        const State state = m_ours.value(option);
-        if (state == State::WantYes) {
-            m_ours[option] = State::Yes;
-            return {};
-        }
-        if (state == State::Yes)
-            return {};
-        if (m_weWill.contains(option)) {
-            m_ours[option] = State::Yes;
-            return command(WILL, option);
-        }
-        return command(WONT, option);
-    }
-    case DONT: {
-        const State state = m_ours.value(option);
-        m_ours[option] = State::No;
-        if (state == State::WantYes)
+    case WILL:
+        return acceptOn(m_theirs, m_theyMay, option, DO, DONT);
+    case WONT:
+        return acceptOff(m_theirs, option, DONT);
+    case DO:
+        return acceptOn(m_ours, m_weWill, option, WILL, WONT);
+    case DONT:
+        if (m_ours.value(option) == State::WantYes)
             m_oursRefused.insert(option);
-        return state == State::Yes ? command(WONT, option) : QByteArray();
-    }
+        return acceptOff(m_ours, option, WONT);
     default:
         return {};
     }

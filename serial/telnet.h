@@ -52,6 +52,7 @@ private:
     enum class State { Data, Iac, Negotiation, SbOption, SbPayload, SbIac };
 
     void appendData(QList<Event> &events, char byte);
+    void appendSubnegotiation(char byte);
 
     State m_state = State::Data;
     std::uint8_t m_verb = 0;
@@ -86,6 +87,12 @@ public:
 
 private:
     enum class State { No, Yes, WantYes };
+
+    static QByteArray acceptOn(QHash<std::uint8_t, State> &states,
+                               const QSet<std::uint8_t> &allowed, std::uint8_t option,
+                               std::uint8_t agree, std::uint8_t refuse);
+    static QByteArray acceptOff(QHash<std::uint8_t, State> &states, std::uint8_t option,
+                                std::uint8_t confirm);
 
     QSet<std::uint8_t> m_weWill;
     QSet<std::uint8_t> m_theyMay;
