@@ -107,8 +107,9 @@ void Rfc2217PortBackend::send(const QByteArray &bytes)
 
 void Rfc2217PortBackend::sendNow(const QByteArray &bytes)
 {
+    // Whatever the network cannot take at once is pushed out here, not at the next turn of the
+    // event loop: the radio is waiting for it.
     m_socket.write(bytes);
-    // Out now, not at the next turn of the event loop: the radio is waiting for it.
     m_socket.flush();
     if (m_socket.bytesToWrite() > 0 && !m_socket.waitForBytesWritten(WaitLimitMs))
         throw PortError(
@@ -137,13 +138,15 @@ void Rfc2217PortBackend::requireConnected() const
 
 void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts)
 {
-    if (!parseAddress(m_address, &m_host, &m_port))
+    QString host;
+    quint16 port = 0;
+    if (!parseAddress(m_address, &host, &port))
         throw PortError(PortError::InvalidPortNumber,
                         QStringLiteral("%1: not of the form rfc2217://HOST:PORT").arg(m_address));
     const QDeadlineTimer deadline(WaitLimitMs);
     // Unbuffered: each write goes straight to the network instead of waiting in Qt's buffer
     // for the event loop or a flush.
-    m_socket.connectToHost(m_host, m_port, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    m_socket.connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     if (!m_socket.waitForConnected(int(deadline.remainingTime())))
         fail(PortError::PortUnavailable,
              m_socket.error() == QAbstractSocket::SocketTimeoutError

@@ -43,8 +43,6 @@ private:
     [[noreturn]] void fail(int number, const QString &why);
 
     QString m_address;
-    QString m_host;
-    quint16 m_port = 0;
     QTcpSocket m_socket;
     Rfc2217::ClientProtocol m_protocol;
     QString m_lost; // why the connection is gone, once it is
