@@ -1,28 +1,17 @@
 #include "app/topmost.h"
 
-#include <QGuiApplication>
+#include "ptt/xconnection_x11.h"
+
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
-#include <xcb/xcb.h>
 
 // On X11 "above" is the window manager's _NET_WM_STATE_ABOVE state (EWMH): asked of the window
 // manager for a mapped window, written into the window's own _NET_WM_STATE before it is mapped.
 
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t *connection, const char *name)
-{
-    auto *reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name),
-        nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
 
 xcb_window_t rootOf(xcb_connection_t *connection, xcb_window_t window)
 {
@@ -82,14 +71,13 @@ void writeOwnState(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t
 
 void setAlwaysOnTop(QWidget *window, bool onTop)
 {
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection()) {
+    xcb_connection_t *connection = qtXConnection();
+    if (!connection) {
         // No X server (offscreen, Wayland): the toolkit's own flag on the platform window.
         window->winId();
         window->windowHandle()->setFlag(Qt::WindowStaysOnTopHint, onTop);
         return;
     }
-    xcb_connection_t *connection = x11->connection();
     const auto id = xcb_window_t(window->winId());
     const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
     const xcb_atom_t above = internAtom(connection, "_NET_WM_STATE_ABOVE");

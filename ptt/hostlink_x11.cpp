@@ -1,22 +1,16 @@
 #include "ptt/hostlink.h"
 
 #include "ptt/hostmessage_x11.h"
+#include "ptt/xconnection_x11.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
-#include <cstdlib>
 
 std::uint32_t PttMessageId = 0;
 
 namespace {
-
-xcb_connection_t *xConnection()
-{
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
 
 // Sees every event of the X connection; every event but the host's own goes on to Qt untouched.
 class HostMessageFilter : public QAbstractNativeEventFilter
@@ -63,20 +57,15 @@ private:
 
 void RegisterHostMessage()
 {
-    xcb_connection_t *connection = xConnection();
+    xcb_connection_t *connection = qtXConnection();
     if (!connection)
         return;
-    const auto cookie = xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(HostMessageName)),
-                                        HostMessageName);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (reply)
-        PttMessageId = reply->atom;
-    std::free(reply);
+    PttMessageId = internAtom(connection, HostMessageName);
 }
 
 bool HookHostMessages(QWidget *window, HostRequestHandler handler)
 {
-    if (!xConnection() || PttMessageId == 0)
+    if (!qtXConnection() || PttMessageId == 0)
         return false;
     auto *filter = new HostMessageFilter(window, std::move(handler));
     qGuiApp->installNativeEventFilter(filter);
