@@ -1,14 +1,14 @@
 #include "ptt/wndprocs.h"
 
-#include "ptt/hostlink.h"
+#include <utility>
 
 LONG_PTR PreviousWindowProc = 0;
 
 namespace {
-std::function<void(const std::int32_t &, const std::int32_t &)> hostPtt;
+HostRequestHandler hostPtt;
 }
 
-void SetHostPttRoutine(std::function<void(const std::int32_t &, const std::int32_t &)> routine)
+void SetHostPttRoutine(HostRequestHandler routine)
 {
     hostPtt = std::move(routine);
 }

@@ -3,8 +3,8 @@
 // The window-procedure hook that carries the host's registered message on Windows. Plain Win32:
 // the window system calls a window procedure as a function with no object.
 
-#include <cstdint>
-#include <functional>
+#include "ptt/hostlink.h"
+
 #include <windows.h>
 
 // The main window's procedure as it was before the hook; set once at start-up.
@@ -18,4 +18,4 @@ LONG_PTR HookWindow(const HWND &window, const WNDPROC &newProc);
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The switching routine HostWindowProc calls for the host message.
-void SetHostPttRoutine(std::function<void(const std::int32_t &, const std::int32_t &)> routine);
+void SetHostPttRoutine(HostRequestHandler routine);
