@@ -18,6 +18,9 @@ Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
     : QWidget(parent)
     , m_comport(std::move(portFactory))
 {
+    // A child by name like the controls; as a member it is gone before the window's children.
+    m_comport.setParent(this);
+    m_comport.setObjectName(QStringLiteral("comport"));
     setWindowTitle(Caption);
     // A fixed frame: only the program changes the width.
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
@@ -51,17 +54,21 @@ void Form1::placeTwips(QWidget *control, int left, int top, int width, int heigh
 void Form1::buildControls()
 {
     m_Shape1 = new Indicator(this);
+    m_Shape1->setObjectName(QStringLiteral("Shape1"));
     placeTwips(m_Shape1, 285, 240, 615, 495);
 
     m_Command1 = new QPushButton(MoreCaption, this);
+    m_Command1->setObjectName(QStringLiteral("Command1"));
     placeTwips(m_Command1, 105, 1080, 975, 375);
     m_Command1->setToolTip(QStringLiteral("Click to set options"));
 
     m_Label1 = new QLabel(QStringLiteral("Com &Port:"), this);
+    m_Label1->setObjectName(QStringLiteral("Label1"));
     m_Label1->move(toPixels(1560), toPixels(0));
     m_Label1->adjustSize();
 
     m_Combo1 = new ListComboBox(this);
+    m_Combo1->setObjectName(QStringLiteral("Combo1"));
     m_Combo1->addItems({QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
                         QStringLiteral("COM4")});
     m_Combo1->setCurrentIndex(-1);
@@ -71,21 +78,25 @@ void Form1::buildControls()
     m_Label1->setBuddy(m_Combo1);
 
     m_Label2 = new QLabel(QStringLiteral("&Settings: (9600,n,8,1)"), this);
+    m_Label2->setObjectName(QStringLiteral("Label2"));
     m_Label2->move(toPixels(1560), toPixels(600));
     m_Label2->adjustSize();
 
     m_Text1 = new QLineEdit(QStringLiteral("Text1"), this);
+    m_Text1->setObjectName(QStringLiteral("Text1"));
     placeTwips(m_Text1, 1560, 840, 2295, 285);
     m_Text1->setToolTip(QStringLiteral("Enter baud rate, parity, bits, stop bits"));
     m_Text1->setEnabled(false);
     m_Label2->setBuddy(m_Text1);
 
     m_Check1 = new ValueCheckBox(QStringLiteral("Run Mi&nimized"), this);
+    m_Check1->setObjectName(QStringLiteral("Check1"));
     placeTwips(m_Check1, 1560, 1200, 1335, 255);
     m_Check1->setToolTip(QStringLiteral("Always run minimized"));
     m_Check1->setEnabled(false);
 
     m_Check2 = new ValueCheckBox(QStringLiteral("&Top"), this);
+    m_Check2->setObjectName(QStringLiteral("Check2"));
     placeTwips(m_Check2, 3120, 1200, 615, 255);
     m_Check2->setToolTip(QStringLiteral("Always on top of other windows"));
     m_Check2->setEnabled(false);
@@ -98,6 +109,7 @@ void Form1::buildControls()
 
     // Created last so that it lies above the indicator once start-up moves it there.
     m_Label3 = new ClickLabel(this);
+    m_Label3->setObjectName(QStringLiteral("Label3"));
     placeTwips(m_Label3, 120, 360, 855, 495);
     m_Label3->setToolTip(QStringLiteral("Turns red on TX; Click to toggle TX state"));
     m_Label3->raise();
@@ -109,7 +121,9 @@ void Form1::buildControls()
     setTabOrder(m_Command1, m_Check2);
 
     m_Timer1 = new QTimer(this);
+    m_Timer1->setObjectName(QStringLiteral("Timer1"));
     m_ptt = new PttSwitch(m_comport, m_Timer1, static_cast<PttWindow &>(*this), this);
+    m_ptt->setObjectName(QStringLiteral("ptt"));
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
@@ -199,12 +213,13 @@ void Form1::reportPortError()
     if (m_portErrorBox || m_portFailureReported)
         return;
     m_portFailureReported = true;
-    m_portErrorBox = showNotice(PortErrorText);
+    m_portErrorBox = showNotice(QStringLiteral("PortErrorBox"), PortErrorText);
 }
 
-QMessageBox *Form1::showNotice(const QString &text)
+QMessageBox *Form1::showNotice(const QString &name, const QString &text)
 {
     auto *box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok, this);
+    box->setObjectName(name);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

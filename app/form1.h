@@ -2,6 +2,7 @@
 
 #include "ptt/pttwindow.h"
 #include "serial/commcontrol.h"
+#include "settings/hostcontract.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -21,6 +22,10 @@ class ValueCheckBox;
 // The utility's only window: the transmit/receive indicator, the "&More>>" button and the
 // options panel that the button reveals to the right. Geometry is kept in twips (1440 to the
 // inch) and converted with the screen's logical resolution.
+//
+// The controls, the port object (`comport`), the switching and the open notices are children
+// named as the window's code names them ("Combo1", "comport", "PortErrorBox"), so whoever looks
+// at the window finds them by name.
 class Form1 : public QWidget, private PttWindow
 {
     Q_OBJECT
@@ -29,7 +34,7 @@ public:
     static inline const QString ProgramTitle = QStringLiteral("zolvek-ptt");
     static inline const QString PortErrorText = QStringLiteral("Com port error");
     static inline const QString InvalidSettingsText = QStringLiteral("Invalid comport settings");
-    static inline const QString Caption = QStringLiteral("ZOLVEK Yaesu  FT-847 PTT V1");
+    static inline const QString Caption = QString::fromLatin1(HostContract::WindowTitle);
     static inline const QString MoreCaption = QStringLiteral("&More>>");
     static inline const QString LessCaption = QStringLiteral("&Less<<");
     static constexpr int InnerHeightTwips = 1605;
@@ -50,25 +55,9 @@ public:
     // Switches the radio: command 0 with state 1 transmits, with state 0 receives; command 1
     // closes the utility. The two values are read, never written.
     void ptt(const std::int32_t &command, const std::int32_t &state);
-    PttSwitch &switching() const { return *m_ptt; }
-    // The open "Com port error" box, if one is showing.
-    QMessageBox *portErrorBox() const { return m_portErrorBox; }
-    // The notice that an option could not be stored, if one is showing.
-    QMessageBox *saveFailedBox() const { return m_saveFailedBox; }
 
     bool FormReady() const { return m_FormReady; }
     float BorderWidth() const { return m_BorderWidth; }
-
-    CommControl &comport() { return m_comport; }
-    Indicator *Shape1() const { return m_Shape1; }
-    ClickLabel *Label3() const { return m_Label3; }
-    QPushButton *Command1() const { return m_Command1; }
-    QLabel *Label1() const { return m_Label1; }
-    ListComboBox *Combo1() const { return m_Combo1; }
-    QLabel *Label2() const { return m_Label2; }
-    QLineEdit *Text1() const { return m_Text1; }
-    ValueCheckBox *Check1() const { return m_Check1; }
-    ValueCheckBox *Check2() const { return m_Check2; }
 
     // Window geometry in twips: outer width (frame included) and inner width.
     float Width() const;
@@ -103,7 +92,7 @@ private:
     void ApplyTopmost();
     void showMessage(const QString &text);
     // A message that does not wait for OK: the window keeps serving the host while it shows.
-    QMessageBox *showNotice(const QString &text);
+    QMessageBox *showNotice(const QString &name, const QString &text);
     void saveOption(const QString &section, const QString &key, const QString &value);
 
     Indicator *m_Shape1 = nullptr;
@@ -121,7 +110,6 @@ private:
     QPointer<QMessageBox> m_portErrorBox;
     // A port failure is reported once, until the port has been opened again.
     bool m_portFailureReported = false;
-    QPointer<QMessageBox> m_saveFailedBox;
     bool m_saveFailureReported = false;
 
     bool m_FormReady = false;

@@ -1,6 +1,6 @@
 #include "app/listcombobox.h"
 
-#include "app/controlerror.h"
+#include "serial/porterror.h"
 
 ListComboBox::ListComboBox(QWidget *parent)
     : QComboBox(parent)
@@ -12,9 +12,10 @@ ListComboBox::ListComboBox(QWidget *parent)
 void ListComboBox::setListIndex(int index)
 {
     if (index < -1 || index >= count())
-        throw ControlError(QStringLiteral("Invalid property value: list index %1 (-1 to %2)")
-                               .arg(index)
-                               .arg(count() - 1));
+        throw PortError(PortError::InvalidPropertyValue,
+                        QStringLiteral("Invalid property value: list index %1 (-1 to %2)")
+                            .arg(index)
+                            .arg(count() - 1));
     setCurrentIndex(index);
     Q_EMIT clicked();
 }

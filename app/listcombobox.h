@@ -12,7 +12,7 @@ public:
     explicit ListComboBox(QWidget *parent = nullptr);
 
     int ListIndex() const { return currentIndex(); }
-    // Raises ControlError for an index below -1 or past the last item.
+    // Raises PortError (invalid property value) for an index below -1 or past the last item.
     void setListIndex(int index);
 
 Q_SIGNALS:

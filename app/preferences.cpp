@@ -30,8 +30,8 @@ void Form1::saveOption(const QString &section, const QString &key, const QString
     if (SaveSetting(Options::App, section, key, value) || m_saveFailureReported)
         return;
     m_saveFailureReported = true;
-    m_saveFailedBox =
-        showNotice(QStringLiteral("The options could not be saved to %1.\nChanges apply until the "
-                                  "utility closes, but will be lost at the next start.")
-                       .arg(settingsLocation(Options::App)));
+    showNotice(QStringLiteral("SaveFailedBox"),
+               QStringLiteral("The options could not be saved to %1.\nChanges apply until the "
+                              "utility closes, but will be lost at the next start.")
+                   .arg(settingsLocation(Options::App)));
 }

@@ -1,6 +1,6 @@
 #include "app/valuecheckbox.h"
 
-#include "app/controlerror.h"
+#include "serial/porterror.h"
 
 ValueCheckBox::ValueCheckBox(const QString &text, QWidget *parent)
     : QCheckBox(text, parent)
@@ -34,7 +34,8 @@ void ValueCheckBox::setValue(int value)
         setCheckState(Qt::PartiallyChecked);
         return;
     default:
-        throw ControlError(
+        throw PortError(
+            PortError::InvalidPropertyValue,
             QStringLiteral("Invalid property value: check box value %1 (0, 1 or 2)").arg(value));
     }
 }

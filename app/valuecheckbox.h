@@ -11,7 +11,7 @@ public:
     explicit ValueCheckBox(const QString &text, QWidget *parent = nullptr);
 
     int Value() const;
-    // Raises ControlError for anything but 0, 1 or 2.
+    // Raises PortError (invalid property value) for anything but 0, 1 or 2.
     void setValue(int value);
 
 protected:

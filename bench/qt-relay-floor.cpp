@@ -3,12 +3,15 @@
 // straight into one 5-byte frame to the virtual radio: no widgets, no queued call, no line
 // changes, no settling delay. Started by zolvek-bench only.
 //   qt-relay-floor HOST PORT TITLE
+#include "settings/hostcontract.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QTcpSocket>
 #include <QWindow>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <xcb/xcb.h>
 
 namespace {
@@ -47,9 +50,10 @@ xcb_atom_t hostMessageAtom()
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11)
         return XCB_NONE;
-    const char name[] = "ZOLVEKFUNC";
+    const char *name = HostContract::MessageName;
     xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-        x11->connection(), xcb_intern_atom(x11->connection(), 0, sizeof name - 1, name), nullptr);
+        x11->connection(),
+        xcb_intern_atom(x11->connection(), 0, std::uint16_t(std::strlen(name)), name), nullptr);
     const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
     std::free(reply);
     return atom;

@@ -1,6 +1,7 @@
 // zolvek-bench: measures zolvek-ptt doing its job against the virtual radio, beside Hamlib's
 // rigctld on a pseudo-terminal. Run by scripts/bench under Xvfb; see the README.
 //   zolvek-bench BIN_DIR JSON_OUT
+#include "serial/monotonic.h"
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,6 @@
 #include <stdexcept>
 #include <stdlib.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
@@ -32,9 +32,7 @@ namespace {
 
 double now()
 {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+    return monotonicSeconds();
 }
 
 struct Figure
@@ -209,33 +207,74 @@ std::uint32_t waitForWindow(HostSender &sender)
     throw std::runtime_error("the utility's window did not appear");
 }
 
+// The master side of a raw pseudo-terminal, closed on every way out.
+struct PtyMaster
+{
+    int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    PtyMaster()
+    {
+        if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0)
+            throw std::runtime_error("no pseudo-terminal");
+        termios raw{};
+        tcgetattr(fd, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(fd, TCSANOW, &raw);
+    }
+    ~PtyMaster()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    PtyMaster(const PtyMaster &) = delete;
+    PtyMaster &operator=(const PtyMaster &) = delete;
+    QString slave() const { return QString::fromLocal8Bit(ptsname(fd)); }
+};
+
+// Starts rigctld on a free TCP port and connects to it. rigctld takes the port number on its
+// command line, so a port that another program takes first makes rigctld exit: another is
+// tried, and the connection counts only while rigctld still runs.
+quint16 startRigctld(QProcess &rigctld, QStringList arguments, QTcpSocket &client)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        rigctld.setStandardErrorFile(QProcess::nullDevice());
+        rigctld.start(QStringLiteral("rigctld"), QStringList(arguments)
+                                                     << "-T"
+                                                     << "127.0.0.1"
+                                                     << "-t" << QString::number(port));
+        if (!rigctld.waitForStarted(5000))
+            throw std::runtime_error("rigctld did not start (package libhamlib-utils)");
+        const double deadline = now() + 10;
+        while (now() < deadline && rigctld.state() == QProcess::Running) {
+            client.connectToHost(QHostAddress::LocalHost, port);
+            if (client.waitForConnected(500) && rigctld.state() == QProcess::Running)
+                return port;
+            client.abort();
+            QThread::msleep(100);
+        }
+        client.abort();
+        rigctld.kill();
+        rigctld.waitForFinished(2000);
+    }
+    throw std::runtime_error("rigctld did not listen");
+}
+
 // Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to the
 // PTT frame at the terminal.
 std::vector<double> rigctldLatencies(bool noDelays, int requests)
 {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
-    const QString slave = QString::fromLocal8Bit(ptsname(master));
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
-
-    QStringList arguments{"-m", "1001",      "-r", slave,
-                          "-T", "127.0.0.1", "-t", QString::number(port)};
+    const PtyMaster pty;
+    const int master = pty.fd;
+    QStringList arguments{"-m", "1001", "-r", pty.slave()};
     if (noDelays)
         arguments << "-C"
                   << "write_delay=0,post_write_delay=0";
     QProcess rigctld;
-    rigctld.setStandardErrorFile(QProcess::nullDevice());
-    rigctld.start(QStringLiteral("rigctld"), arguments);
-    if (!rigctld.waitForStarted(5000))
-        throw std::runtime_error("rigctld did not start (package libhamlib-utils)");
+    QTcpSocket client;
+    startRigctld(rigctld, arguments, client);
 
     const auto drain = [&](int quietMs) {
         char buffer[256];
@@ -244,17 +283,6 @@ std::vector<double> rigctldLatencies(bool noDelays, int requests)
             if (read(master, buffer, sizeof buffer) <= 0)
                 break;
     };
-    QTcpSocket client;
-    const double deadline = now() + 10;
-    while (now() < deadline) {
-        client.connectToHost(QHostAddress::LocalHost, port);
-        if (client.waitForConnected(500))
-            break;
-        client.abort();
-        QThread::msleep(100);
-    }
-    if (client.state() != QAbstractSocket::ConnectedState)
-        throw std::runtime_error("rigctld did not listen");
     client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     drain(300); // what it sends the radio at start
 
@@ -282,7 +310,6 @@ std::vector<double> rigctldLatencies(bool noDelays, int requests)
     }
     rigctld.kill();
     rigctld.waitForFinished(2000);
-    close(master);
     return latencies;
 }
 

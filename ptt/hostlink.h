@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/hostcontract.h"
+
 #include <cstdint>
 #include <functional>
 
@@ -10,8 +12,6 @@ class QWidget;
 // keeps the window's normal handling.
 using HostRequestHandler =
     std::function<void(const std::int32_t &command, const std::int32_t &state)>;
-
-inline constexpr const char *HostMessageName = "ZOLVEKFUNC";
 
 // The id the windowing system gave the message name; 0 until registered.
 extern std::uint32_t PttMessageId;

@@ -8,7 +8,7 @@ std::uint32_t PttMessageId = 0;
 
 void RegisterHostMessage()
 {
-    PttMessageId = RegisterWindowMessageA(HostMessageName);
+    PttMessageId = RegisterWindowMessageA(HostContract::MessageName);
 }
 
 bool HookHostMessages(QWidget *window, HostRequestHandler handler)

@@ -60,7 +60,7 @@ void RegisterHostMessage()
     xcb_connection_t *connection = qtXConnection();
     if (!connection)
         return;
-    PttMessageId = internAtom(connection, HostMessageName);
+    PttMessageId = internAtom(connection, HostContract::MessageName);
 }
 
 bool HookHostMessages(QWidget *window, HostRequestHandler handler)

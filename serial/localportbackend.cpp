@@ -3,8 +3,6 @@
 #include "serial/porterror.h"
 #include "serial/portmap.h"
 
-#include <QFileInfo>
-
 namespace {
 
 constexpr int WriteTimeoutMs = 1000;
@@ -76,11 +74,9 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
         throw PortError(
             PortError::PortUnavailable,
             QStringLiteral("Refusing to open %1: it is the system console").arg(m_device));
-#ifndef Q_OS_WIN
-    if (!QFileInfo::exists(m_device))
+    if (deviceMissing(m_device))
         throw PortError(PortError::PortUnavailable,
                         QStringLiteral("Cannot open %1: no such device").arg(m_device));
-#endif
     // The port is opened for writing only: the radio's answers are never read, and nothing then
     // piles up unread in the program.
     if (!m_port.open(QIODevice::WriteOnly))

@@ -3,8 +3,9 @@
 #include <QString>
 #include <stdexcept>
 
-// The one error the port object raises. Callers only ask whether one occurred; the number and
-// message are for people.
+// The one error the port object and the window's controls raise (a control given a value it
+// cannot hold raises InvalidPropertyValue). Callers only ask whether one occurred; the number
+// and message are for people.
 class PortError : public std::runtime_error
 {
 public:

@@ -156,10 +156,7 @@ QByteArray ClientProtocol::receive(const QByteArray &bytes)
     for (const Telnet::Event &event : m_decoder.feed(bytes)) {
         switch (event.kind) {
         case Telnet::Event::Kind::Data:
-            m_received.append(event.bytes);
-            if (m_received.size() > MaxReceived)
-                m_received.remove(0, m_received.size() - MaxReceived);
-            break;
+            break; // the radio's answers: the utility reads none
         case Telnet::Event::Kind::Negotiation:
             replies += m_options.receive(event.verb, event.option);
             break;

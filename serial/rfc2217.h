@@ -51,8 +51,6 @@ std::uint32_t baudFromValue(const QByteArray &value);
 class ClientProtocol
 {
 public:
-    static constexpr int MaxReceived = 4096;
-
     // Asks for the COM port option and binary mode both ways.
     QByteArray start();
     // Takes bytes from the server; returns the replies to send back.
@@ -73,8 +71,6 @@ public:
     bool awaitingAnswers() const { return !m_awaiting.isEmpty(); }
     // Set when the server answered a setting with a value other than the one asked for.
     QString refusal() const { return m_refusal; }
-    // The most recent data bytes from the server (the radio's answers), at most MaxReceived.
-    QByteArray received() const { return m_received; }
 
 private:
     QByteArray ask(std::uint8_t command, const QByteArray &value);
@@ -85,7 +81,6 @@ private:
     Telnet::Decoder m_decoder;
     QHash<std::uint8_t, QByteArray> m_awaiting;
     QString m_refusal;
-    QByteArray m_received;
 };
 
 } // namespace Rfc2217

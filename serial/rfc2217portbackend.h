@@ -25,9 +25,6 @@ public:
     void holdOutput() override;
     void releaseOutput() override;
 
-    // What the remote port has sent back, for diagnostics and tests; the window reads nothing.
-    QByteArray received() const { return m_protocol.received(); }
-
     // Splits "rfc2217://HOST:PORT"; false when the address is not of that form.
     static bool parseAddress(const QString &address, QString *host, quint16 *port);
 

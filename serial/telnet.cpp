@@ -120,7 +120,6 @@ QByteArray Options::requestOurs(std::uint8_t option)
     if (m_ours.value(option) != State::No)
         return {};
     m_ours[option] = State::WantYes;
-    m_oursRefused.remove(option);
     return command(WILL, option);
 }
 
@@ -167,8 +166,6 @@ QByteArray Options::receive(std::uint8_t verb, std::uint8_t option)
     case DO:
         return acceptOn(m_ours, m_weWill, option, WILL, WONT);
     case DONT:
-        if (m_ours.value(option) == State::WantYes)
-            m_oursRefused.insert(option);
         return acceptOff(m_ours, option, WONT);
     default:
         return {};

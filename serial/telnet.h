@@ -78,12 +78,6 @@ public:
     bool oursOn(std::uint8_t option) const { return m_ours.value(option) == State::Yes; }
     bool theirsOn(std::uint8_t option) const { return m_theirs.value(option) == State::Yes; }
     bool oursPending(std::uint8_t option) const { return m_ours.value(option) == State::WantYes; }
-    bool theirsPending(std::uint8_t option) const
-    {
-        return m_theirs.value(option) == State::WantYes;
-    }
-    // True once the other side refused an option we asked for on our side.
-    bool oursRefused(std::uint8_t option) const { return m_oursRefused.contains(option); }
 
 private:
     enum class State { No, Yes, WantYes };
@@ -98,7 +92,6 @@ private:
     QSet<std::uint8_t> m_theyMay;
     QHash<std::uint8_t, State> m_ours;
     QHash<std::uint8_t, State> m_theirs;
-    QSet<std::uint8_t> m_oursRefused;
 };
 
 } // namespace Telnet

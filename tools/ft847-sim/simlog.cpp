@@ -1,7 +1,5 @@
 #include "tools/ft847-sim/simlog.h"
 
-#include <time.h>
-
 namespace {
 
 QString jsonString(const QString &text)
@@ -29,13 +27,6 @@ SimLog::SimLog(bool json, std::FILE *out)
     : m_json(json)
     , m_out(out)
 {
-}
-
-double SimLog::monotonicSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec / 1000) / 1e6;
 }
 
 QString SimLog::stamp(double at)

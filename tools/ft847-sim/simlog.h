@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/monotonic.h"
 #include "tools/ft847-sim/rfc2217server.h"
 
 #include <QString>
@@ -20,8 +21,6 @@ public:
     void settings(const SimPortState &state, double at = monotonicSeconds());
     void lines(const SimPortState &state, double at = monotonicSeconds());
     void frame(const QByteArray &frame, const QString &name, double at = monotonicSeconds());
-
-    static double monotonicSeconds();
 
 private:
     void write(const QString &line);

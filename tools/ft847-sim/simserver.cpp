@@ -61,7 +61,7 @@ void SimServer::readClient()
     if (!m_client)
         return;
     // Everything in this read reached the radio now, however long the log takes to say so.
-    const double arrived = SimLog::monotonicSeconds();
+    const double arrived = monotonicSeconds();
     const SimPortState before = m_session.state();
     const auto result = m_session.receive(m_client->readAll());
     if (!result.replies.isEmpty())

@@ -3,6 +3,8 @@
 // The host side of the utility's message link on X11, with nothing but libxcb: find the
 // utility's windows by their title and send them the "ZOLVEKFUNC" message.
 
+#include "settings/hostcontract.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -13,8 +15,8 @@ struct xcb_connection_t;
 class HostSender
 {
 public:
-    static constexpr const char *MessageName = "ZOLVEKFUNC";
-    static constexpr const char *WindowTitle = "ZOLVEK Yaesu  FT-847 PTT V1";
+    static constexpr const char *MessageName = HostContract::MessageName;
+    static constexpr const char *WindowTitle = HostContract::WindowTitle;
 
     // Opens the display (nullptr: $DISPLAY). isOpen() says whether that worked.
     explicit HostSender(const char *display = nullptr);
