@@ -1,6 +1,7 @@
 #include "serial/commcontrol.h"
 #include "serial/porterror.h"
 #include "serial/portmap.h"
+#include "tests/ptypair_unix.h"
 #include "tests/testsupport.h"
 
 #include <QFile>

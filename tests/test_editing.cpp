@@ -4,6 +4,7 @@
 #include "app/valuecheckbox.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
+#include "tests/form1controls.h"
 #include "tests/testsupport.h"
 
 #include <QAbstractButton>
@@ -35,14 +36,23 @@ private:
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
-        QVERIFY(box->isModal());
-        QCOMPARE(box->windowTitle(), "zolvek-ptt");
-        QCOMPARE(box->icon(), QMessageBox::NoIcon);
-        QCOMPARE(box->standardButtons(), QMessageBox::Ok);
+        // Answered before anything is judged: a failed check must fail the test, not leave
+        // the box waiting for an OK that never comes.
+        const bool modal = box->isModal();
+        const QString title = box->windowTitle();
+        const QMessageBox::Icon icon = box->icon();
+        const QMessageBox::StandardButtons buttons = box->standardButtons();
         texts << box->text();
         if (whileOpen)
             std::exchange(whileOpen, nullptr)();
-        box->button(QMessageBox::Ok)->click();
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+        QVERIFY(modal);
+        QCOMPARE(title, "zolvek-ptt");
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(buttons, QMessageBox::Ok);
     }
 
     QTimer m_poll;
@@ -110,24 +120,24 @@ void TestEditing::loadForm()
 
 void TestEditing::focusText()
 {
-    m_form->Text1()->setFocus(Qt::TabFocusReason);
-    QTRY_VERIFY(m_form->Text1()->hasFocus());
+    Text1(*m_form)->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(Text1(*m_form)->hasFocus());
 }
 
 void TestEditing::leaveText()
 {
-    m_form->Combo1()->setFocus(Qt::TabFocusReason);
+    Combo1(*m_form)->setFocus(Qt::TabFocusReason);
 }
 
 void TestEditing::notReadyChangesNothing()
 {
     Form1 form(fakePortFactory(m_log));
     const QByteArray before = testStore().readRaw();
-    form.Combo1()->setListIndex(2);
-    form.Text1()->setText("1200,e,7,1");
+    Combo1(form)->setListIndex(2);
+    Text1(form)->setText("1200,e,7,1");
     QVERIFY(m_log->actions.isEmpty());
     QCOMPARE(testStore().readRaw(), before);
-    QVERIFY(!form.comport().PortOpen());
+    QVERIFY(!comport(form).PortOpen());
 }
 
 void TestEditing::choosingAPort_data()
@@ -163,34 +173,34 @@ void TestEditing::choosingAPort()
     m_log->failOpen = failure == "open";
     m_log->failClose = failure == "close";
     ModalBoxes boxes;
-    m_form->Combo1()->setListIndex(listIndex);
+    Combo1(*m_form)->setListIndex(listIndex);
     QStringList seen;
     for (const QString &action : m_log->take())
         seen << action.section(' ', 0, 1).replace(testStore().configHome(), "DIR");
     QCOMPARE(seen, actions);
     QCOMPARE(stored(Options::ComPortKey), storedPort);
-    QCOMPARE(m_form->comport().PortOpen(), open);
+    QCOMPARE(comport(*m_form).PortOpen(), open);
     QCOMPARE(boxes.texts, message ? QStringList{"Com port error"} : QStringList{});
 }
 
 void TestEditing::choosingTheSamePortReopens()
 {
     loadForm();
-    Q_EMIT m_form->Combo1()->activated(0); // the user picks COM1 again
-    QCOMPARE(m_log->take().size(), 2);     // closed and opened
-    QVERIFY(m_form->comport().PortOpen());
+    Q_EMIT Combo1(*m_form)->activated(0); // the user picks COM1 again
+    QCOMPARE(m_log->take().size(), 2);    // closed and opened
+    QVERIFY(comport(*m_form).PortOpen());
 }
 
 void TestEditing::everyKeystrokeAppliedAndStored()
 {
     loadForm();
     focusText();
-    m_form->Text1()->selectAll();
+    Text1(*m_form)->selectAll();
     ModalBoxes boxes;
     QStringList storedAfterEach;
-    connect(m_form->Text1(), &QLineEdit::textChanged,
+    connect(Text1(*m_form), &QLineEdit::textChanged,
             [&] { storedAfterEach << stored(Options::SettingsKey); });
-    QTest::keyClicks(m_form->Text1(), "9600,e,7,1");
+    QTest::keyClicks(Text1(*m_form), "9600,e,7,1");
     QCOMPARE(storedAfterEach.size(), 10);
     QCOMPARE(storedAfterEach.first(), "9");
     QCOMPARE(storedAfterEach.last(), "9600,e,7,1");
@@ -198,7 +208,7 @@ void TestEditing::everyKeystrokeAppliedAndStored()
     QCOMPARE(opens.size(), 10);
     QVERIFY(opens.first().contains(" 4800,n,8,2 ")); // "9" refused: the previous settings
     QVERIFY(opens.last().contains(" 9600,e,7,1 "));
-    QCOMPARE(m_form->comport().Settings(), "9600,e,7,1");
+    QCOMPARE(comport(*m_form).Settings(), "9600,e,7,1");
     QVERIFY(boxes.texts.isEmpty()); // nothing said while typing
 }
 
@@ -207,7 +217,7 @@ void TestEditing::refusedTextReportedOnLeaving()
     loadForm();
     focusText();
     ModalBoxes boxes;
-    m_form->Text1()->setText("4800,x,8,2");
+    Text1(*m_form)->setText("4800,x,8,2");
     QCOMPARE(stored(Options::SettingsKey), "4800,x,8,2");
     QVERIFY(boxes.texts.isEmpty());
     QVERIFY(m_log->take().last().contains(" 4800,n,8,2 "));
@@ -228,8 +238,8 @@ void TestEditing::leavingWithNothingStored()
     ModalBoxes boxes;
     leaveText();
     QCOMPARE(boxes.texts, QStringList{"Invalid comport settings"});
-    QVERIFY(m_form->comport().PortOpen());
-    QCOMPARE(m_form->comport().Settings(), "4800,n,8,2");
+    QVERIFY(comport(*m_form).PortOpen());
+    QCOMPARE(comport(*m_form).Settings(), "4800,n,8,2");
 }
 
 void TestEditing::leavingWithFailingPort_data()
@@ -255,8 +265,8 @@ void TestEditing::leavingWithFailingPort()
     ModalBoxes boxes;
     leaveText();
     QCOMPARE(boxes.texts, message ? QStringList{"Invalid comport settings"} : QStringList{});
-    QCOMPARE(m_form->comport().PortOpen(), open);
-    QCOMPARE(m_form->comport().Settings(), "1200,e,7,1"); // the stored text, not the box's
+    QCOMPARE(comport(*m_form).PortOpen(), open);
+    QCOMPARE(comport(*m_form).Settings(), "1200,e,7,1"); // the stored text, not the box's
 }
 
 void TestEditing::windowDeactivationIsNotLeaving()
@@ -265,7 +275,7 @@ void TestEditing::windowDeactivationIsNotLeaving()
     focusText();
     m_log->take();
     QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-    QApplication::sendEvent(m_form->Text1(), &away);
+    QApplication::sendEvent(Text1(*m_form), &away);
     QVERIFY(m_log->actions.isEmpty());
 }
 
@@ -279,22 +289,22 @@ void TestEditing::hostRequestWhileMessageOpen()
         // The port is closed while "Com port error" waits for OK; a host request comes in.
         m_form->ptt(0, 1);
         handled = true;
-        QCOMPARE(m_form->Shape1()->FillColor(), QColor(0, 255, 0));
-        QVERIFY(m_form->portErrorBox());
+        QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
+        QVERIFY(portErrorBox(*m_form));
     };
-    m_form->Combo1()->setListIndex(1);
+    Combo1(*m_form)->setListIndex(1);
     QVERIFY(handled);
     QCOMPARE(boxes.texts, QStringList{"Com port error"});
-    QVERIFY(!m_form->comport().PortOpen());
+    QVERIFY(!comport(*m_form).PortOpen());
 }
 
 void TestEditing::runMinimizedStoredOnly()
 {
     loadForm();
-    QTest::mouseClick(m_form->Check1(), Qt::LeftButton);
+    QTest::mouseClick(Check1(*m_form), Qt::LeftButton);
     QCOMPARE(stored(Options::MinKey), "1");
     QVERIFY(!(m_form->windowState() & Qt::WindowMinimized));
-    QTest::mouseClick(m_form->Check1(), Qt::LeftButton);
+    QTest::mouseClick(Check1(*m_form), Qt::LeftButton);
     QCOMPARE(stored(Options::MinKey), "0");
 }
 
@@ -305,14 +315,14 @@ void TestEditing::onTopStoredAndApplied()
         return bool(m_form->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
     };
     QVERIFY(!onTop());
-    QTest::mouseClick(m_form->Check2(), Qt::LeftButton);
+    QTest::mouseClick(Check2(*m_form), Qt::LeftButton);
     QCOMPARE(stored(Options::TopKey), "1");
     QVERIFY(onTop());
     QVERIFY(m_form->isVisible());
-    QTest::mouseClick(m_form->Check2(), Qt::LeftButton);
+    QTest::mouseClick(Check2(*m_form), Qt::LeftButton);
     QCOMPARE(stored(Options::TopKey), "0");
     QVERIFY(!onTop());
-    m_form->Check2()->setValue(2); // greyed counts as not on top
+    Check2(*m_form)->setValue(2); // greyed counts as not on top
     QCOMPARE(stored(Options::TopKey), "2");
     QVERIFY(!onTop());
 }

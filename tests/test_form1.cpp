@@ -5,6 +5,7 @@
 #include "app/valuecheckbox.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
+#include "tests/form1controls.h"
 #include "tests/testsupport.h"
 
 #include <QLabel>
@@ -74,15 +75,15 @@ void TestForm1::layout()
     QCOMPARE(qRound(form.toTwips(form.height())), Form1::InnerHeightTwips);
     QCOMPARE(qRound(form.toTwips(form.width())), Form1::LaidOutInnerWidthTwips);
     QCOMPARE(form.minimumSize(), form.maximumSize()); // fixed frame
-    QCOMPARE(form.Shape1()->FillColor(), QColor(0, 255, 0));
+    QCOMPARE(Shape1(form)->FillColor(), QColor(0, 255, 0));
     QStringList items;
-    for (int i = 0; i < form.Combo1()->count(); ++i)
-        items << form.Combo1()->itemText(i);
+    for (int i = 0; i < Combo1(form)->count(); ++i)
+        items << Combo1(form)->itemText(i);
     QCOMPARE(items, (QStringList{"COM1", "COM2", "COM3", "COM4"}));
-    QVERIFY(!form.Combo1()->isEditable());
-    QCOMPARE(form.Combo1()->ListIndex(), -1);
-    QCOMPARE(form.Label1()->buddy(), form.Combo1());
-    QCOMPARE(form.Label2()->buddy(), form.Text1());
+    QVERIFY(!Combo1(form)->isEditable());
+    QCOMPARE(Combo1(form)->ListIndex(), -1);
+    QCOMPARE(Label1(form)->buddy(), Combo1(form));
+    QCOMPARE(Label2(form)->buddy(), Text1(form));
     QVERIFY(!form.FormReady());
 }
 
@@ -117,16 +118,16 @@ void TestForm1::controlsAsLaidOut()
     QFETCH(QString, toolTip);
     QFETCH(bool, enabled);
     Form1 form(fakePortFactory(m_log));
-    const QHash<QString, QWidget *> controls{
-        {"Shape1", form.Shape1()}, {"Label3", form.Label3()}, {"Command1", form.Command1()},
-        {"Combo1", form.Combo1()}, {"Text1", form.Text1()},   {"Check1", form.Check1()},
-        {"Check2", form.Check2()}};
+    const QHash<QString, QWidget *> controls{{"Shape1", Shape1(form)},     {"Label3", Label3(form)},
+                                             {"Command1", Command1(form)}, {"Combo1", Combo1(form)},
+                                             {"Text1", Text1(form)},       {"Check1", Check1(form)},
+                                             {"Check2", Check2(form)}};
     QWidget *control = controls.value(name);
     QRect laidOut = twipsRect(form, control);
-    if (control == form.Check1()) {
+    if (control == Check1(form)) {
         // It may grow to fit its caption in this machine's font, up to the on-top box.
         QVERIFY(laidOut.width() >= twips.width());
-        QVERIFY(laidOut.right() < twipsRect(form, form.Check2()).left());
+        QVERIFY(laidOut.right() < twipsRect(form, Check2(form)).left());
         laidOut.setWidth(twips.width());
     }
     QCOMPARE(laidOut, twips);
@@ -141,17 +142,17 @@ void TestForm1::controlsAsLaidOut()
 void TestForm1::focusOrder()
 {
     Form1 form(fakePortFactory(m_log));
-    const QList<QWidget *> expected{form.Combo1(), form.Text1(), form.Check1(), form.Command1(),
-                                    form.Check2()};
+    const QList<QWidget *> expected{Combo1(form), Text1(form), Check1(form), Command1(form),
+                                    Check2(form)};
     QList<QWidget *> seen;
-    QWidget *w = form.Combo1();
+    QWidget *w = Combo1(form);
     do {
         if (expected.contains(w) && !seen.contains(w))
             seen << w;
         w = w->nextInFocusChain();
-    } while (w != form.Combo1());
+    } while (w != Combo1(form));
     QCOMPARE(seen, expected);
-    QCOMPARE(form.Label3()->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(Label3(form)->focusPolicy(), Qt::NoFocus);
 }
 
 void TestForm1::firstRun()
@@ -159,15 +160,15 @@ void TestForm1::firstRun()
     const QByteArray before = testStore().readRaw();
     auto form = loadedForm();
     QVERIFY(form->FormReady());
-    QCOMPARE(form->Text1()->text(), "4800,n,8,2");
-    QCOMPARE(form->Combo1()->ListIndex(), 0);
-    QCOMPARE(int(form->comport().CommPort()), 1);
-    QCOMPARE(form->comport().Settings(), "4800,n,8,2");
-    QCOMPARE(form->Check1()->Value(), 0);
-    QCOMPARE(form->Check2()->Value(), 0);
+    QCOMPARE(Text1(*form)->text(), "4800,n,8,2");
+    QCOMPARE(Combo1(*form)->ListIndex(), 0);
+    QCOMPARE(int(comport(*form).CommPort()), 1);
+    QCOMPARE(comport(*form).Settings(), "4800,n,8,2");
+    QCOMPARE(Check1(*form)->Value(), 0);
+    QCOMPARE(Check2(*form)->Value(), 0);
     QVERIFY(!(form->windowState() & Qt::WindowMinimized));
-    QCOMPARE(form->Shape1()->FillColor(), QColor(0, 255, 0));
-    QVERIFY(form->comport().PortOpen());
+    QCOMPARE(Shape1(*form)->FillColor(), QColor(0, 255, 0));
+    QVERIFY(comport(*form).PortOpen());
     const QString com1 = testStore().configHome() + "/missing-com1";
     QCOMPARE(m_log->actions, startupActions(com1, "4800,n,8,2"));
     QCOMPARE(testStore().readRaw(), before); // loading stores nothing
@@ -201,8 +202,8 @@ void TestForm1::storedPort()
     QFETCH(int, port);
     SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, stored);
     auto form = loadedForm();
-    QCOMPARE(form->Combo1()->ListIndex(), listIndex);
-    QCOMPARE(int(form->comport().CommPort()), port);
+    QCOMPARE(Combo1(*form)->ListIndex(), listIndex);
+    QCOMPARE(int(comport(*form).CommPort()), port);
     QVERIFY(form->FormReady());
     // The rest of the sequence ran: frames on whatever port was chosen.
     const QString device = testStore().configHome() + QStringLiteral("/missing-com%1").arg(port);
@@ -214,8 +215,8 @@ void TestForm1::refusedSettingsText()
 {
     SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "4800,x,8,2");
     auto form = loadedForm();
-    QCOMPARE(form->Text1()->text(), "4800,x,8,2");
-    QCOMPARE(form->comport().Settings(), "9600,n,8,1");
+    QCOMPARE(Text1(*form)->text(), "4800,x,8,2");
+    QCOMPARE(comport(*form).Settings(), "9600,n,8,1");
     const QString com1 = testStore().configHome() + "/missing-com1";
     QCOMPARE(m_log->actions, startupActions(com1, "9600,n,8,1"));
     QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, ""), "4800,x,8,2");
@@ -267,8 +268,8 @@ void TestForm1::storedCheckBoxes()
     if (top != "-")
         SaveSetting(Options::App, Options::WinSection, Options::TopKey, top);
     auto form = loadedForm();
-    QCOMPARE(form->Check1()->Value(), check1);
-    QCOMPARE(form->Check2()->Value(), check2);
+    QCOMPARE(Check1(*form)->Value(), check1);
+    QCOMPARE(Check2(*form)->Value(), check2);
     QCOMPARE(bool(form->windowState() & Qt::WindowMinimized), minimized);
     QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::MinKey, "-"), minAfter);
     QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "-"), topAfter);
@@ -280,9 +281,9 @@ void TestForm1::portThatCannotOpen()
     m_log->failOpen = true;
     auto form = loadedForm();
     QVERIFY(form->FormReady());
-    QVERIFY(!form->comport().PortOpen());
+    QVERIFY(!comport(*form).PortOpen());
     QCOMPARE(m_log->actions, QStringList{"failed open"});
-    QCOMPARE(form->Text1()->text(), "4800,n,8,2");
+    QCOMPARE(Text1(*form)->text(), "4800,n,8,2");
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
 }
@@ -290,9 +291,9 @@ void TestForm1::portThatCannotOpen()
 void TestForm1::labelCoversIndicator()
 {
     auto form = loadedForm();
-    QCOMPARE(form->Label3()->geometry(), form->Shape1()->geometry());
-    QCOMPARE(form->childAt(form->Shape1()->geometry().center()), form->Label3());
-    QVERIFY(!form->Label3()->autoFillBackground());
+    QCOMPARE(Label3(*form)->geometry(), Shape1(*form)->geometry());
+    QCOMPARE(form->childAt(Shape1(*form)->geometry().center()), Label3(*form));
+    QVERIFY(!Label3(*form)->autoFillBackground());
 }
 
 void TestForm1::panelOpensAndCloses()
@@ -304,25 +305,25 @@ void TestForm1::panelOpensAndCloses()
     // The strip holds the button with equal margins; every option control lies outside it.
     QCOMPARE(qRound(form->toTwips(collapsed) + form->BorderWidth()),
              qRound(2 * 105 + 975 + form->BorderWidth()));
-    for (QWidget *option : QList<QWidget *>{form->Combo1(), form->Label1(), form->Label2(),
-                                            form->Text1(), form->Check1(), form->Check2()})
+    for (QWidget *option : QList<QWidget *>{Combo1(*form), Label1(*form), Label2(*form),
+                                            Text1(*form), Check1(*form), Check2(*form)})
         QVERIFY(option->x() >= collapsed);
 
-    const QList<QWidget *> options{form->Combo1(), form->Text1(), form->Check1(), form->Check2()};
+    const QList<QWidget *> options{Combo1(*form), Text1(*form), Check1(*form), Check2(*form)};
     int expanded = -1;
     for (int round = 0; round < 3; ++round) {
-        QTest::mouseClick(form->Command1(), Qt::LeftButton);
-        QCOMPARE(form->Command1()->text(), "&Less<<");
+        QTest::mouseClick(Command1(*form), Qt::LeftButton);
+        QCOMPARE(Command1(*form)->text(), "&Less<<");
         for (QWidget *option : options)
             QVERIFY(option->isEnabled());
         if (expanded < 0)
             expanded = form->width();
         QCOMPARE(form->width(), expanded);
-        QVERIFY(form->Text1()->geometry().right() < expanded);
+        QVERIFY(Text1(*form)->geometry().right() < expanded);
         QCOMPARE(qRound(form->toTwips(expanded)), qRound(1560 + 2295 + form->BorderWidth()));
 
-        QTest::mouseClick(form->Command1(), Qt::LeftButton);
-        QCOMPARE(form->Command1()->text(), "&More>>");
+        QTest::mouseClick(Command1(*form), Qt::LeftButton);
+        QCOMPARE(Command1(*form)->text(), "&More>>");
         for (QWidget *option : options)
             QVERIFY(!option->isEnabled());
         QCOMPARE(form->width(), collapsed);
@@ -336,21 +337,21 @@ void TestForm1::collapsedPanelUnreachableByKeyboard()
     form->show();
     QApplication::setActiveWindow(form.get());
     QVERIFY(QTest::qWaitForWindowActive(form.get()));
-    form->Command1()->setFocus();
+    Command1(*form)->setFocus();
     for (int i = 0; i < 8; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form->Command1());
+        QCOMPARE(QApplication::focusWidget(), Command1(*form));
     }
     QTest::keyClick(form.get(), Qt::Key_N, Qt::AltModifier); // "Run Mi&nimized"
     QTest::qWait(300); // access keys click after a short animation
-    QCOMPARE(form->Check1()->Value(), 0);
+    QCOMPARE(Check1(*form)->Value(), 0);
 
     QTest::keyClick(form.get(), Qt::Key_M, Qt::AltModifier); // "&More>>"
-    QTRY_COMPARE(form->Command1()->text(), "&Less<<");
+    QTRY_COMPARE(Command1(*form)->text(), "&Less<<");
     QTest::keyClick(form.get(), Qt::Key_N, Qt::AltModifier);
-    QTRY_COMPARE(form->Check1()->Value(), 1);
+    QTRY_COMPARE(Check1(*form)->Value(), 1);
     QTest::keyClick(form.get(), Qt::Key_S, Qt::AltModifier); // "&Settings:" moves to the text
-    QCOMPARE(QApplication::focusWidget(), form->Text1());
+    QCOMPARE(QApplication::focusWidget(), Text1(*form));
 }
 
 ZOLVEK_TEST_MAIN(TestForm1, true)

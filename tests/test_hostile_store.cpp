@@ -6,6 +6,7 @@
 #include "serial/commcontrol.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
+#include "tests/form1controls.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
 
@@ -23,15 +24,6 @@
 
 namespace {
 
-QByteArray portsFor(const QString &configHome, const QString &radio)
-{
-    QByteArray ports("[Ports]\n");
-    ports += "COM1=" + radio.toUtf8() + "\n";
-    for (int port = 2; port <= CommControl::LastPort; ++port)
-        ports += QStringLiteral("COM%1=%2/missing-com%1\n").arg(port).arg(configHome).toUtf8();
-    return ports;
-}
-
 struct StartResult
 {
     bool survived = false;
@@ -48,7 +40,7 @@ StartResult startWith(SimProcess &radio, const QByteArray &store)
     QDir().mkpath(config.path() + "/KELD");
     QFile file(config.path() + "/KELD/settings.ini");
     file.open(QIODevice::WriteOnly);
-    file.write(portsFor(config.path(), radio.url()) + store);
+    file.write(testPortsMap(config.path(), radio.url()) + store);
     file.close();
 
     const qsizetype before = radio.events().size();
@@ -224,10 +216,10 @@ void TestHostileStore::storeThatCannotBeRead()
     form.Form_Load();
     form.show();
     qputenv("XDG_CONFIG_HOME", testStore().configHome().toLocal8Bit());
-    QCOMPARE(form.Text1()->text(), "4800,n,8,2");
-    QCOMPARE(form.Combo1()->ListIndex(), 0);
-    QCOMPARE(form.Check1()->Value(), 0);
-    QVERIFY(form.comport().PortOpen());
+    QCOMPARE(Text1(form)->text(), "4800,n,8,2");
+    QCOMPARE(Combo1(form)->ListIndex(), 0);
+    QCOMPARE(Check1(form)->Value(), 0);
+    QVERIFY(comport(form).PortOpen());
     // The fake port only records the name it was given; no device is opened.
     QVERIFY(log->actions.first().startsWith("open /dev/ttyS0 "));
 }
@@ -277,24 +269,24 @@ void TestHostileStore::storeThatCannotBeWritten()
         form.Form_Load();
         form.show();
         form.Command1_Click();
-        QVERIFY(!form.saveFailedBox());
+        QVERIFY(!saveFailedBox(form));
 
-        form.Check2()->setValue(1); // "Top": the change applies, the store refuses it
-        QMessageBox *notice = form.saveFailedBox();
+        Check2(form)->setValue(1); // "Top": the change applies, the store refuses it
+        QMessageBox *notice = saveFailedBox(form);
         QVERIFY(notice);
         QVERIFY(notice->isVisible());
         QVERIFY(!notice->isModal());
         QVERIFY(notice->text().contains("could not be saved"));
-        form.Text1()->setText("9600,n,8,1");
-        form.Check1()->setValue(1);
+        Text1(form)->setText("9600,n,8,1");
+        Check1(form)->setValue(1);
         QCOMPARE(form.findChildren<QMessageBox *>().size(), 1); // once per run
         notice->close();
-        QTRY_VERIFY(!form.saveFailedBox());
-        form.Text1()->setText("1200,n,8,1");
-        QVERIFY(!form.saveFailedBox());
+        QTRY_VERIFY(!saveFailedBox(form));
+        Text1(form)->setText("1200,n,8,1");
+        QVERIFY(!saveFailedBox(form));
         // Still at work: the new settings reached the port.
-        QVERIFY(form.comport().PortOpen());
-        QCOMPARE(form.comport().Settings(), "1200,n,8,1");
+        QVERIFY(comport(form).PortOpen());
+        QCOMPARE(comport(form).Settings(), "1200,n,8,1");
     }
     qputenv("XDG_CONFIG_HOME", testStore().configHome().toLocal8Bit());
     if (mounted)

@@ -1,5 +1,7 @@
 // The host message link end to end: zolvek-send and raw X messages to the real utility on an X
 // server, with and without a window manager, driving the virtual radio.
+#include "serial/monotonic.h"
+#include "settings/hostcontract.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
 #include "tests/x11support.h"
@@ -8,16 +10,8 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
-#include <time.h>
 
 namespace {
-
-double monotonicSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 int send(const QStringList &arguments, QString *error = nullptr)
 {
@@ -65,8 +59,9 @@ void TestHostLinkX11::hostSwitchesTheRadio()
         QVERIFY2(startWindowManager(wm), "openbox did not start");
     Station station;
     QVERIFY(station.start(true));
-    if (windowManager)
-        QTest::qWait(300); // let the window manager frame the window
+    if (windowManager) // framed and shown by the window manager
+        QTRY_VERIFY(runCommand("xprop", {"-id", QString::number(utilityWindow()), "WM_STATE"})
+                        .contains("Normal"));
 
     const double sent = monotonicSeconds();
     QCOMPARE(send({"tx"}), 0);
@@ -90,7 +85,6 @@ void TestHostLinkX11::hostSwitchesTheRadio()
     QVERIFY2(gap >= 1.19 && gap < 1.6, qPrintable(QString::number(gap)));
 
     // Requests that mean nothing, and a message of another type, change nothing.
-    const qsizetype before = station.sim.events().size();
     QCOMPARE(send({"0", "2"}), 0);
     QCOMPARE(send({"2", "0"}), 0);
     QCOMPARE(send({"-1", "1"}), 0);
@@ -100,8 +94,12 @@ void TestHostLinkX11::hostSwitchesTheRadio()
     QCOMPARE(windows.size(), size_t(1));
     QVERIFY(raw.send(windows.front(), 0, 1, "ZOLVEKFUNC_NOT"));
     raw.sync();
-    QTest::qWait(500);
-    QCOMPARE(station.sim.events().size(), before);
+    // Requests are handled in order: once a transmit sent after them has reached the radio,
+    // anything they did would show before it.
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(5));
+    QCOMPARE(station.sim.radioActions(false).mid(6),
+             (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
     QCOMPARE(station.utility.state(), QProcess::Running);
 
     QCOMPARE(send({"exit"}), 0);
@@ -169,14 +167,15 @@ void TestHostLinkX11::burstFromOneSender()
     sender.sync();
     QVERIFY(station.waitForFrames(frames + 1, 2000));
     const double latency = station.sim.named("frame").last().value("t").toDouble() - sent;
-    QVERIFY2(latency < 0.1, qPrintable(QString::number(latency)));
+    QVERIFY2(latency < 0.5, qPrintable(QString::number(latency))); // the flood took seconds
 }
 
 void TestHostLinkX11::noUtilityRunning()
 {
     QString error;
     QCOMPARE(send({"tx"}, &error), 1);
-    QCOMPARE(error, "zolvek-send: no window titled \"ZOLVEK Yaesu  FT-847 PTT V1\" found");
+    QCOMPARE(error, QStringLiteral("zolvek-send: no window titled \"%1\" found")
+                        .arg(QLatin1String(HostContract::WindowTitle)));
 }
 
 void TestHostLinkX11::usageErrors_data()

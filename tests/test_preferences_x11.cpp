@@ -2,6 +2,7 @@
 // manager, with the virtual radio.
 #include "settings/options.h"
 #include "tests/jsonprocess.h"
+#include "tests/screenpoints.h"
 #include "tests/testsupport.h"
 #include "tests/x11support.h"
 #include "tools/zolvek-send/hostsender.h"
@@ -13,10 +14,7 @@
 
 namespace {
 
-// Control centres in window pixels (the layout's twips at 96 dpi).
-const QPoint MoreButton(39, 84);
-const QPoint SettingsBox(180, 65);
-const QPoint OnTopBox(214, 88);
+using namespace ScreenPoints;
 
 QString windowId()
 {
@@ -132,7 +130,7 @@ void TestPreferencesX11::startsMinimized()
     QTRY_VERIFY(!(window = windowId()).isEmpty());
     QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true));
     click(window, MoreButton);
-    click(window, QPoint(130, 88)); // "Run Minimized"
+    click(window, MinimizedBox);
     QCOMPARE(stored(station.configHome(), "Win/Min"), "1");
     QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true)); // not minimized now
     QVERIFY(station.stopUtility());

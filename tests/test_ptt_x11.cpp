@@ -1,14 +1,13 @@
 // The real utility on an X display, clicked like a user would, keying the virtual radio.
+#include "settings/hostcontract.h"
 #include "tests/jsonprocess.h"
+#include "tests/screenpoints.h"
 #include "tests/testsupport.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
-
-// Where the indicator is, in window coordinates (its box is 285..900 x 240..735 twips).
-constexpr int IndicatorX = 39;
-constexpr int IndicatorY = 32;
 
 int framesSeen(const JsonProcess::Events &events)
 {
@@ -44,13 +43,19 @@ void TestPttX11::clicksKeyAndUnkeyTheRadio()
     utility.start(binaryPath("zolvek-ptt"), {});
     QVERIFY(sim.waitFor([](const auto &events) { return framesSeen(events) >= 2; }));
     const QString window =
-        runCommand("xdotool", {"search", "--sync", "--name", "^ZOLVEK Yaesu  FT-847 PTT V1$"})
+        runCommand("xdotool", {"search", "--sync", "--name",
+                               QStringLiteral("^%1$").arg(QRegularExpression::escape(
+                                   QLatin1String(HostContract::WindowTitle)))})
             .split('\n')
             .first();
     QVERIFY(!window.isEmpty());
-    const QStringList click{
-        "mousemove", "--window", window, QString::number(IndicatorX), QString::number(IndicatorY),
-        "click",     "1"};
+    const QStringList click{"mousemove",
+                            "--window",
+                            window,
+                            QString::number(ScreenPoints::Indicator.x()),
+                            QString::number(ScreenPoints::Indicator.y()),
+                            "click",
+                            "1"};
 
     runCommand("xdotool", click);
     QVERIFY(sim.waitFor([](const auto &events) { return framesSeen(events) >= 3; }));

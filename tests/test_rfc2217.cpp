@@ -214,8 +214,7 @@ void TestRfc2217::answersClearAndRefusals()
     client.receive(hex("fffa2c6500002580fff0")); // the server stays at 9600
     QVERIFY(client.refusal().contains("baud rate"));
 
-    client.receive(hex("4142ffff43"));
-    QCOMPARE(client.received(), hex("4142ff43"));
+    QCOMPARE(client.receive(hex("4142ffff43")), QByteArray()); // the radio's data needs no reply
 }
 
 void TestRfc2217::dataOutsideBinaryMode()

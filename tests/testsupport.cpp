@@ -5,17 +5,11 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 #include <utility>
 
 TempStore::TempStore()
@@ -58,7 +52,7 @@ void TempStore::reset()
     writeTestPorts(m_dir.path());
 }
 
-void writeTestPorts(const QString &configHome, const QString &com1)
+QByteArray testPortsMap(const QString &configHome, const QString &com1)
 {
     QByteArray ports("[Ports]\n");
     for (int port = CommControl::FirstPort; port <= CommControl::LastPort; ++port) {
@@ -67,10 +61,15 @@ void writeTestPorts(const QString &configHome, const QString &com1)
                                    : QStringLiteral("%1/missing-com%2").arg(configHome).arg(port);
         ports += QStringLiteral("COM%1=%2\n").arg(port).arg(device).toUtf8();
     }
+    return ports;
+}
+
+void writeTestPorts(const QString &configHome, const QString &com1)
+{
     QDir().mkpath(configHome + QStringLiteral("/KELD"));
     QFile file(configHome + QStringLiteral("/KELD/settings.ini"));
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(ports);
+    file.write(testPortsMap(configHome, com1));
 }
 
 void TempStore::mapPort(int port, const QString &device)
@@ -192,48 +191,6 @@ PortBackendFactory safePortFactory()
         }
         return createPortBackend(address);
     };
-}
-
-PtyPair::PtyPair()
-{
-    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_master < 0)
-        return;
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        ::close(m_master);
-        m_master = -1;
-        return;
-    }
-    m_slavePath = QString::fromLocal8Bit(ptsname(m_master));
-    termios raw{};
-    tcgetattr(m_master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(m_master, TCSANOW, &raw);
-}
-
-PtyPair::~PtyPair()
-{
-    if (m_master >= 0)
-        ::close(m_master);
-}
-
-QByteArray PtyPair::read(int count, int timeoutMs)
-{
-    QByteArray result;
-    QElapsedTimer timer;
-    timer.start();
-    while (result.size() < count && timer.elapsed() < timeoutMs) {
-        pollfd fd{m_master, POLLIN, 0};
-        if (::poll(&fd, 1, int(qMax<qint64>(1, timeoutMs - timer.elapsed()))) <= 0)
-            continue;
-        char buffer[256];
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
-        if (got > 0)
-            result.append(buffer, got);
-        else if (got < 0 && errno != EAGAIN && errno != EINTR)
-            break;
-    }
-    return result;
 }
 
 namespace {

@@ -31,8 +31,10 @@ private:
     bool m_hadPrevious = false;
 };
 
-// Writes a fresh store into `configHome` whose [Ports] map every COM number to a missing path,
-// except COM1 when `com1` is given.
+// A [Ports] section that maps every COM number the port object accepts to a missing path in
+// `configHome`, except COM1 when `com1` is given; scripts/lib/zolvekcontract.py writes the same.
+QByteArray testPortsMap(const QString &configHome, const QString &com1 = QString());
+// Writes a fresh store into `configHome` holding only that map.
 void writeTestPorts(const QString &configHome, const QString &com1 = QString());
 
 // What a fake port was asked to do, one line an action: "open ADDRESS SETTINGS dtr=0 rts=0",
@@ -61,25 +63,6 @@ PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
 // system console among them, or a link to one) are never opened: reaching for one fails the
 // running test, since it means the store's mapping was lost.
 PortBackendFactory safePortFactory();
-
-// A pseudo-terminal: the port object opens the slave path; the test reads the master side.
-class PtyPair
-{
-public:
-    PtyPair();
-    ~PtyPair();
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
-
-    bool isValid() const { return m_master >= 0; }
-    QString slavePath() const { return m_slavePath; }
-    // Reads what has arrived within the time limit, until `count` bytes or the limit.
-    QByteArray read(int count, int timeoutMs = 2000);
-
-private:
-    int m_master = -1;
-    QString m_slavePath;
-};
 
 // The store that runTest made for this process.
 TempStore &testStore();

@@ -3,10 +3,13 @@
 #include "tests/jsonprocess.h"
 #include "tools/zolvek-send/hostsender.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <cstdlib>
+#include <cstring>
+#include <poll.h>
 #include <xcb/xcb.h>
 
 bool startWindowManager(QProcess &windowManager)
@@ -86,6 +89,81 @@ QColor pixelAt(std::uint32_t window, int x, int y)
     return color;
 }
 
+namespace {
+
+xcb_atom_t atomNamed(xcb_connection_t *connection, const char *name)
+{
+    auto *reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+    std::free(reply);
+    return atom;
+}
+
+// One _NET_WM_PING to `window` and its answer, which the utility sends to the root window from
+// its own event loop.
+bool ping(xcb_connection_t *connection, xcb_window_t window, std::uint32_t token, int timeoutMs)
+{
+    const xcb_atom_t protocols = atomNamed(connection, "WM_PROTOCOLS");
+    const xcb_atom_t pingAtom = atomNamed(connection, "_NET_WM_PING");
+    xcb_client_message_event_t request{};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = window;
+    request.type = protocols;
+    request.data.data32[0] = pingAtom;
+    request.data.data32[1] = token;
+    request.data.data32[2] = window;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&request));
+    xcb_flush(connection);
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired() && !xcb_connection_has_error(connection)) {
+        xcb_generic_event_t *event = xcb_poll_for_event(connection);
+        if (!event) {
+            pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
+            ::poll(&fd, 1, int(qMax<qint64>(1, deadline.remainingTime())));
+            continue;
+        }
+        bool answered = false;
+        if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+            const auto *reply = reinterpret_cast<const xcb_client_message_event_t *>(event);
+            answered = reply->type == protocols && reply->data.data32[0] == pingAtom
+                       && reply->data.data32[1] == token;
+        }
+        std::free(event);
+        if (answered)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool syncWithUtility(std::uint32_t window, int timeoutMs)
+{
+    if (window == 0)
+        return false;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    // Qt sends the answer to the root window for StructureNotify (and the window manager's
+    // SubstructureRedirect).
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
+    // The first answer can leave while input read in the same turn of the utility's loop is
+    // still queued; the second comes from a later turn, after that input was handled.
+    static std::uint32_t tokens = 0;
+    const bool synced = ping(connection, window, ++tokens, timeoutMs)
+                        && ping(connection, window, ++tokens, timeoutMs);
+    xcb_disconnect(connection);
+    return synced;
+}
+
 bool answerMessageBox(const QString &title)
 {
     const auto boxes = shownWindowsTitled(title);
@@ -93,25 +171,27 @@ bool answerMessageBox(const QString &title)
         return false;
     runCommand("xdotool", {"windowactivate", "--sync", QString::number(boxes.front())});
     runCommand("xdotool", {"key", "Return"});
-    QTest::qWait(200);
-    return true;
+    return syncWithUtility(utilityWindow());
 }
 
 void clickAt(std::uint32_t window, int x, int y)
 {
     runCommand("xdotool", {"mousemove", "--window", QString::number(window), QString::number(x),
                            QString::number(y), "click", "1"});
-    QTest::qWait(150);
+    if (!syncWithUtility(window))
+        qWarning("the utility did not answer after a click");
 }
 
 void pressKeys(const QString &keys)
 {
     runCommand("xdotool", {"key", keys});
-    QTest::qWait(100);
+    if (!syncWithUtility(utilityWindow()))
+        qWarning("the utility did not answer after keys");
 }
 
 void typeText(const QString &text)
 {
     runCommand("xdotool", {"type", "--delay", "20", text});
-    QTest::qWait(100);
+    if (!syncWithUtility(utilityWindow()))
+        qWarning("the utility did not answer after typing");
 }

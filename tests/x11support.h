@@ -20,6 +20,10 @@ int windowsTitled(const QString &title);
 QColor pixelAt(std::uint32_t window, int x, int y);
 // Answers the one message box titled `title` with Return; false when there was none.
 bool answerMessageBox(const QString &title);
+// Returns once the utility owning `window` has handled every event sent to it before (two
+// _NET_WM_PING round trips); false when it did not answer in time.
+bool syncWithUtility(std::uint32_t window, int timeoutMs = 5000);
+// The input helpers below return once the utility has handled what they sent.
 // Moves the pointer to (x, y) in `window` and clicks.
 void clickAt(std::uint32_t window, int x, int y);
 void pressKeys(const QString &keys);

@@ -9,23 +9,25 @@ missing or out of order or the utility died.
 import json
 import os
 import random
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from zolvekcontract import POINTS, ROOT, WINDOW_TITLE, write_test_store
+
 BIN = os.environ.get("ZOLVEK_BIN_DIR") or os.path.join(ROOT, "build", "bin")
-TITLE = "^ZOLVEK Yaesu  FT-847 PTT V1$"
+TITLE = "^%s$" % re.escape(WINDOW_TITLE)
 TX, RX = "0100000007", "0300000007"
 
-# Control centres in window pixels (the layout's twips at 96 dpi).
-MORE = (39, 84)
-SETTINGS = (180, 65)
-COMBO = (145, 26)
-MINIMIZED = (130, 88)
-ON_TOP = (214, 88)
+MORE = POINTS["MoreButton"]
+SETTINGS = POINTS["SettingsBox"]
+COMBO = POINTS["PortList"]
+MINIMIZED = POINTS["MinimizedBox"]
+ON_TOP = POINTS["OnTopBox"]
 
 
 class Radio:
@@ -48,7 +50,8 @@ class Radio:
             return list(self.events)
 
     def stop(self):
-        self.proc.kill()
+        if self.proc.poll() is None:
+            self.proc.kill()
         self.proc.wait()
 
 
@@ -59,6 +62,21 @@ def xdotool(*args):
 
 def click(window, at):
     xdotool("mousemove", "--window", window, str(at[0]), str(at[1]), "click", "1")
+
+
+def wait_until(done, seconds):
+    deadline = time.time() + seconds
+    while not done():
+        if time.time() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def window_width(window):
+    geometry = xdotool("getwindowgeometry", window)
+    match = re.search(r"Geometry: (\d+)x", geometry)
+    return int(match.group(1)) if match else 0
 
 
 def send(word):
@@ -109,27 +127,51 @@ def check(events, expected):
 def main():
     minutes = float(sys.argv[1]) if len(sys.argv) > 1 else 30.0
     random.seed(847)
-    wm = subprocess.Popen(["openbox"], stderr=subprocess.DEVNULL)
-    time.sleep(1.0)
-    radio = Radio()
+    started = []  # stopped in reverse order on every way out
     config = tempfile.mkdtemp(prefix="zolvek-soak-")
-    os.makedirs(os.path.join(config, "KELD"), mode=0o700)
-    with open(os.path.join(config, "KELD", "settings.ini"), "w") as store:
-        store.write("[Ports]\nCOM1=rfc2217://%s\n" % radio.address)
-        for port in range(2, 17):
-            store.write("COM%d=%s/missing-com%d\n" % (port, config, port))
+    try:
+        return soak(minutes, config, started)
+    finally:
+        for stop in reversed(started):
+            stop()
+        shutil.rmtree(config, ignore_errors=True)
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+def soak(minutes, config, started):
+    wm = subprocess.Popen(["openbox"], stderr=subprocess.DEVNULL)
+    started.append(lambda: stop_process(wm))
+    if not wait_until(lambda: "window id" in subprocess.run(
+            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], capture_output=True,
+            text=True, timeout=10).stdout, 30):
+        print("soak: the window manager did not start")
+        return 1
+    radio = Radio()
+    started.append(radio.stop)
+    write_test_store(config, "rfc2217://%s" % radio.address)
     env = dict(os.environ, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="xcb")
     utility = subprocess.Popen([os.path.join(BIN, "zolvek-ptt")], env=env,
                                stderr=subprocess.DEVNULL)
-    deadline = time.time() + 10
-    while len([e for e in radio.snapshot() if e["event"] == "frame"]) < 2:
-        if time.time() > deadline:
-            print("soak: the utility did not start")
-            return 1
-        time.sleep(0.05)
+    started.append(lambda: stop_process(utility))
+    if not wait_until(lambda: len([e for e in radio.snapshot() if e["event"] == "frame"]) >= 2,
+                      10):
+        print("soak: the utility did not start")
+        return 1
     window = xdotool("search", "--sync", "--name", TITLE).split("\n")[0]
+    collapsed = window_width(window)
     click(window, MORE)
-    time.sleep(0.5)
+    if not wait_until(lambda: window_width(window) > collapsed, 10):
+        print("soak: the options panel did not open")
+        return 1
     start_rss, start_fds = process_figures(utility.pid)
 
     expected, edits = [], {}
@@ -150,14 +192,14 @@ def main():
 
     alive = utility.poll() is None
     end_rss, end_fds = process_figures(utility.pid) if alive else (0, 0)
-    time.sleep(0.5)
+    # The last receive frame has reached the radio once as many frames as requests are in.
+    wait_until(lambda: len([e for e in radio.snapshot() if e["event"] == "frame"])
+               >= len(expected) + 2, 3)
     missed, out_of_order, delays = check(radio.snapshot(), expected)
     outside = [d for d in delays if not 1200.0 <= d <= 1205.0]
     if alive:
         send("exit")
         utility.wait(10)
-    radio.stop()
-    wm.terminate()
 
     delays.sort()
     print("soak: %.1f minutes, %d requests, edits %s" % (minutes, len(expected), edits))
