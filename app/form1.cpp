@@ -128,7 +128,11 @@ void Form1::buildControls()
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
     connect(&m_comport, &CommControl::portLost, this, &Form1::portLost);
-    connect(&m_comport, &CommControl::portOpened, this, [this] { m_portFailureReported = false; });
+    // A port opened (again) has both lines low: the radio is in receive, whatever it was in.
+    connect(&m_comport, &CommControl::portOpened, this, [this] {
+        m_portFailureReported = false;
+        m_Shape1->setFillColor(PttSwitch::Green);
+    });
     connect(m_Combo1, &ListComboBox::clicked, this, &Form1::Combo1_Click);
     connect(m_Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
     m_Text1->installEventFilter(this);

@@ -37,6 +37,12 @@ void CommControl::setCommPort(int port)
 void CommControl::setSettings(const QString &text)
 {
     const LineSettings settings = LineSettings::parse(text);
+    if (!localPortTakes(settings) && !isRemoteAddress(m_resolver(m_port)))
+        throw PortError(PortError::InvalidPropertyValue,
+                        QStringLiteral("Invalid settings %1: COM%2 is a local port, which has one "
+                                       "or two stop bits")
+                            .arg(text.trimmed())
+                            .arg(m_port));
     if (m_backend)
         m_backend->applySettings(settings);
     m_settings = settings;
@@ -47,6 +53,16 @@ void CommControl::setPortOpen(bool open)
     if (!open) {
         if (m_backend) {
             auto backend = std::move(m_backend);
+            // A closed port leaves the radio in receive, and the next open must not key it
+            // again: the lines are dropped here and recorded low.
+            try {
+                if (m_rts)
+                    backend->setRts(false);
+                if (m_dtr)
+                    backend->setDtr(false);
+            } catch (const std::exception &) {
+            }
+            m_dtr = m_rts = false;
             backend->close();
         }
         return;

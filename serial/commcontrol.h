@@ -12,6 +12,7 @@
 
 // The serial port object the window talks to the radio through. It keeps the port number, the
 // line settings and both line states whether the port is open or not; opening applies them.
+// Closing drops both lines, so opening again never keys the radio.
 // Every failure raises PortError and leaves the previous state in place.
 class CommControl : public QObject
 {

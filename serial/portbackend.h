@@ -54,3 +54,10 @@ private:
 using PortBackendFactory = std::function<std::unique_ptr<PortBackend>(const QString &address)>;
 
 std::unique_ptr<PortBackend> createPortBackend(const QString &address);
+// The backend for a device of this machine, one form per platform.
+std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device);
+
+// True for an address that names a port on another machine.
+bool isRemoteAddress(const QString &address);
+// Whether a device of this machine can take the settings at all (Linux has no 1.5 stop bits).
+bool localPortTakes(const LineSettings &settings);

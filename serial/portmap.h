@@ -10,5 +10,3 @@ QString defaultDeviceForPort(int port);
 
 // True for the device the system console runs on; the port object never opens it.
 bool isSystemConsole(const QString &device);
-// True when the device is known not to exist, before anything tries to open it.
-bool deviceMissing(const QString &device);

@@ -10,11 +10,6 @@ QString defaultDeviceForPort(int port)
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
 }
 
-bool deviceMissing(const QString &device)
-{
-    return !QFileInfo::exists(device);
-}
-
 bool isSystemConsole(const QString &device)
 {
     const QString target = QFileInfo(device).canonicalFilePath();

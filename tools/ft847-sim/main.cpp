@@ -43,8 +43,13 @@ int main(int argc, char *argv[])
         QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:0"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("One JSON object a line on standard output."));
+    const QCommandLineOption linesLow(
+        QStringLiteral("lines-low-at-connect"),
+        QStringLiteral("A new connection finds DTR and RTS low (default: high, as ser2net opens "
+                       "the port at connect)."));
     parser.addOption(listen);
     parser.addOption(json);
+    parser.addOption(linesLow);
     parser.process(app);
 
     QHostAddress address;
@@ -56,6 +61,7 @@ int main(int argc, char *argv[])
 
     SimLog log(parser.isSet(json));
     SimServer server(log);
+    server.setLinesAtConnect(!parser.isSet(linesLow));
     if (!server.listen(address, port)) {
         std::fprintf(stderr, "ft847-sim: cannot listen on %s: %s\n",
                      qUtf8Printable(parser.value(listen)), qUtf8Printable(server.errorString()));

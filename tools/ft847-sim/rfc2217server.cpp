@@ -7,10 +7,10 @@ QByteArray Rfc2217ServerSession::start()
     return m_options.requestOurs(Telnet::BINARY) + m_options.requestTheirs(Telnet::BINARY);
 }
 
-void Rfc2217ServerSession::dropLines()
+void Rfc2217ServerSession::setLines(bool high)
 {
-    m_state.dtr = false;
-    m_state.rts = false;
+    m_state.dtr = high;
+    m_state.rts = high;
 }
 
 QByteArray Rfc2217ServerSession::reply(std::uint8_t command, const QByteArray &value)

@@ -40,8 +40,9 @@ public:
     Result receive(const QByteArray &bytes);
 
     const SimPortState &state() const { return m_state; }
-    // The connection is gone: the port's lines drop as a closed serial port's do.
-    void dropLines();
+    // The port's lines as the server sets them itself: high when it opens the port for a new
+    // connection (as ser2net does), low when the connection is gone.
+    void setLines(bool high);
 
 private:
     QByteArray handleComPort(const QByteArray &payload);

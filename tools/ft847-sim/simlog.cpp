@@ -116,3 +116,12 @@ void SimLog::frame(const QByteArray &frame, const QString &name, double at)
         write(QStringLiteral("[%1] frame: %2  %3")
                   .arg(stamp(at), QString::fromLatin1(frame.toHex(' ')), name));
 }
+
+void SimLog::device(const QString &event, const QString &cause, double at)
+{
+    if (m_json)
+        write(QStringLiteral("{\"event\":%1,\"t\":%2,\"cause\":%3}")
+                  .arg(jsonString(event), stamp(at), jsonString(cause)));
+    else
+        write(QStringLiteral("[%1] %2: %3").arg(stamp(at), event, cause));
+}

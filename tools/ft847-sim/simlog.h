@@ -21,6 +21,8 @@ public:
     void settings(const SimPortState &state, double at = monotonicSeconds());
     void lines(const SimPortState &state, double at = monotonicSeconds());
     void frame(const QByteArray &frame, const QString &name, double at = monotonicSeconds());
+    // A local device opened, closed or hung up ("open", "close", "hangup"), and why.
+    void device(const QString &event, const QString &cause, double at = monotonicSeconds());
 
 private:
     void write(const QString &line);

@@ -36,9 +36,11 @@ void SimServer::accept()
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         const QString peer = endpoint(socket->peerAddress(), socket->peerPort());
         // A client that closes and at once reconnects (as the utility does for each change of
-        // settings) may be heard again before its goodbye was read: read it now.
-        if (m_client && m_client->state() == QAbstractSocket::ConnectedState)
-            m_client->waitForReadyRead(0);
+        // settings) may be heard again before its goodbye was read: read it now, with any last
+        // bytes before it (the lines it dropped on closing).
+        while (m_client && m_client->state() == QAbstractSocket::ConnectedState
+               && m_client->waitForReadyRead(0)) {
+        }
         if (m_client) {
             m_log.refused(peer);
             socket->abort();
@@ -52,6 +54,12 @@ void SimServer::accept()
         connect(socket, &QTcpSocket::readyRead, this, &SimServer::readClient);
         connect(socket, &QTcpSocket::disconnected, this, &SimServer::clientGone);
         m_log.connected(peer);
+        // The serial port behind a server is opened at connect, and opening raises its lines
+        // until the client lowers them.
+        if (m_linesAtConnect) {
+            m_session.setLines(true);
+            m_log.lines(m_session.state());
+        }
         socket->write(m_session.start());
     }
 }
@@ -87,7 +95,7 @@ void SimServer::clientGone()
         return;
     readClient();
     const SimPortState before = m_session.state();
-    m_session.dropLines();
+    m_session.setLines(false);
     if (!m_session.state().sameLines(before))
         m_log.lines(m_session.state());
     m_log.disconnected();

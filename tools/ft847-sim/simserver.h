@@ -20,6 +20,9 @@ public:
     bool listen(const QHostAddress &address, quint16 port);
     QString address() const;
     QString errorString() const { return m_server.errorString(); }
+    // Whether a new connection finds DTR and RTS high (the default), as a port that ser2net
+    // opens at connect does.
+    void setLinesAtConnect(bool high) { m_linesAtConnect = high; }
 
 private:
     void accept();
@@ -31,4 +34,5 @@ private:
     QPointer<QTcpSocket> m_client;
     Rfc2217ServerSession m_session;
     QByteArray m_frame;
+    bool m_linesAtConnect = true;
 };

@@ -1,4 +1,4 @@
-#include "serial/localportbackend.h"
+#include "serial/localportbackend_win.h"
 
 #include "serial/porterror.h"
 #include "serial/portmap.h"
@@ -38,6 +38,16 @@ QSerialPort::StopBits toQt(LineSettings::StopBits stop)
 
 } // namespace
 
+std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device)
+{
+    return std::make_unique<LocalPortBackend>(device);
+}
+
+bool localPortTakes(const LineSettings &)
+{
+    return true;
+}
+
 LocalPortBackend::LocalPortBackend(const QString &device)
     : m_device(device)
 {
@@ -74,9 +84,6 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
         throw PortError(
             PortError::PortUnavailable,
             QStringLiteral("Refusing to open %1: it is the system console").arg(m_device));
-    if (deviceMissing(m_device))
-        throw PortError(PortError::PortUnavailable,
-                        QStringLiteral("Cannot open %1: no such device").arg(m_device));
     // The port is opened for writing only: the radio's answers are never read, and nothing then
     // piles up unread in the program.
     if (!m_port.open(QIODevice::WriteOnly))

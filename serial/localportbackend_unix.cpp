@@ -1,0 +1,282 @@
+#include "serial/localportbackend_unix.h"
+
+#include "serial/porterror.h"
+#include "serial/portmap.h"
+
+#include <QDeadlineTimer>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int WriteTimeoutMs = 1000;
+
+// The kernel's termios with its own speed fields, for rates without a B constant (14400...).
+struct KernelTermios2
+{
+    std::uint32_t iflag, oflag, cflag, lflag;
+    std::uint8_t line;
+    std::uint8_t cc[19];
+    std::uint32_t ispeed, ospeed;
+};
+constexpr unsigned long GetTermios2 = 0x802c542a;
+constexpr unsigned long SetTermios2 = 0x402c542b;
+constexpr tcflag_t OtherSpeed = 0010000; // BOTHER
+
+speed_t speedCode(int baud)
+{
+    switch (baud) {
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0; // no constant: set through the kernel's own speed fields
+    }
+}
+
+bool gone(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+} // namespace
+
+std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device)
+{
+    return std::make_unique<LocalPortBackend>(device);
+}
+
+bool localPortTakes(const LineSettings &settings)
+{
+    // Linux serial drivers know one or two stop bits; 1.5 would silently become 1.
+    return settings.stopBits != LineSettings::StopBits::OneAndHalf;
+}
+
+LocalPortBackend::LocalPortBackend(const QString &device)
+    : m_device(device)
+{
+}
+
+LocalPortBackend::~LocalPortBackend()
+{
+    close();
+}
+
+void LocalPortBackend::raise(int number, const QString &what, int error) const
+{
+    throw PortError(number, QStringLiteral("%1 %2: %3")
+                                .arg(what, m_device, QString::fromLocal8Bit(std::strerror(error))));
+}
+
+void LocalPortBackend::requireOpen() const
+{
+    if (m_fd < 0)
+        throw PortError(PortError::PortNotOpen,
+                        QStringLiteral("Port %1 is not open").arg(m_device));
+}
+
+void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
+{
+    if (isSystemConsole(m_device))
+        throw PortError(
+            PortError::PortUnavailable,
+            QStringLiteral("Refusing to open %1: it is the system console").arg(m_device));
+    if (::access(m_device.toLocal8Bit().constData(), F_OK) != 0)
+        throw PortError(PortError::PortUnavailable,
+                        QStringLiteral("Cannot open %1: no such device").arg(m_device));
+    if (!localPortTakes(settings))
+        throw PortError(PortError::CommStateFailed,
+                        QStringLiteral("Cannot apply %1 to %2: a local port has no 1.5 stop bits")
+                            .arg(settings.toText(), m_device));
+    const int fd =
+        ::open(m_device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        raise(PortError::PortUnavailable, QStringLiteral("Cannot open"), errno);
+    // The driver has just raised DTR and RTS: lower them before anything else, so a radio keyed
+    // by them is released within microseconds. A device without modem lines refuses this.
+    const int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIC, &lines);
+    // One program at a time: a port another program holds is busy.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        raise(PortError::PortUnavailable, QStringLiteral("Cannot open"), error);
+    }
+    m_fd = fd;
+    try {
+        termios mode{};
+        if (::tcgetattr(fd, &mode) != 0)
+            raise(PortError::CommStateFailed, QStringLiteral("Cannot configure"), errno);
+        ::cfmakeraw(&mode);
+        // No modem control of the input side; the lines drop when the port closes.
+        mode.c_cflag |= CLOCAL | CREAD | HUPCL;
+        mode.c_cflag &= ~CRTSCTS;
+        mode.c_iflag &= ~(IXON | IXOFF | IXANY);
+        mode.c_cc[VMIN] = 0;
+        mode.c_cc[VTIME] = 0;
+        // Raw mode and the line settings in one call: the device never runs at a stale speed.
+        setMode(mode, settings);
+    } catch (...) {
+        close();
+        throw;
+    }
+    const int raised = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+    if (raised)
+        ::ioctl(fd, TIOCMBIS, &raised);
+    m_input = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_input.get(), &QSocketNotifier::activated, m_input.get(),
+                     [this] { drainInput(); });
+}
+
+// What the radio sends is not used; reading it also tells at once when the device goes away.
+void LocalPortBackend::drainInput()
+{
+    char buffer[256];
+    while (true) {
+        const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+        if (got > 0)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        const int error = got < 0 ? errno : EIO;
+        m_input->setEnabled(false);
+        reportLost(
+            QStringLiteral("%1: %2").arg(m_device, QString::fromLocal8Bit(std::strerror(error))));
+        return;
+    }
+}
+
+void LocalPortBackend::close()
+{
+    m_input.reset();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void LocalPortBackend::applySettings(const LineSettings &settings)
+{
+    requireOpen();
+    if (!localPortTakes(settings))
+        throw PortError(PortError::CommStateFailed,
+                        QStringLiteral("Cannot apply %1 to %2: a local port has no 1.5 stop bits")
+                            .arg(settings.toText(), m_device));
+    termios mode{};
+    if (::tcgetattr(m_fd, &mode) != 0)
+        raise(PortError::CommStateFailed, QStringLiteral("Cannot configure"), errno);
+    setMode(mode, settings);
+}
+
+void LocalPortBackend::setMode(termios &mode, const LineSettings &settings)
+{
+    mode.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    mode.c_cflag |= sizes[settings.dataBits - 5];
+    if (settings.stopBits == LineSettings::StopBits::Two)
+        mode.c_cflag |= CSTOPB;
+    switch (settings.parity) {
+    case 'e':
+        mode.c_cflag |= PARENB;
+        break;
+    case 'o':
+        mode.c_cflag |= PARENB | PARODD;
+        break;
+    case 'm':
+        mode.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 's':
+        mode.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
+    }
+    const speed_t code = speedCode(settings.baud);
+    if (code != B0) {
+        ::cfsetispeed(&mode, code);
+        ::cfsetospeed(&mode, code);
+    }
+    if (::tcsetattr(m_fd, TCSANOW, &mode) != 0)
+        raise(PortError::CommStateFailed,
+              QStringLiteral("Cannot apply %1 to").arg(settings.toText()), errno);
+    if (code != B0)
+        return;
+    KernelTermios2 exact{};
+    if (::ioctl(m_fd, GetTermios2, &exact) != 0)
+        raise(PortError::CommStateFailed,
+              QStringLiteral("Cannot apply %1 to").arg(settings.toText()), errno);
+    exact.cflag = (exact.cflag & ~(CBAUD | CBAUDEX)) | OtherSpeed;
+    exact.ispeed = exact.ospeed = std::uint32_t(settings.baud);
+    if (::ioctl(m_fd, SetTermios2, &exact) != 0)
+        raise(PortError::CommStateFailed,
+              QStringLiteral("Cannot apply %1 to").arg(settings.toText()), errno);
+}
+
+void LocalPortBackend::setLine(int line, bool high, const char *name)
+{
+    requireOpen();
+    if (::ioctl(m_fd, high ? TIOCMBIS : TIOCMBIC, &line) != 0)
+        raise(PortError::CommStateFailed,
+              QStringLiteral("Cannot set %1 on").arg(QLatin1String(name)), errno);
+}
+
+void LocalPortBackend::setDtr(bool high)
+{
+    setLine(TIOCM_DTR, high, "DTR");
+}
+
+void LocalPortBackend::setRts(bool high)
+{
+    setLine(TIOCM_RTS, high, "RTS");
+}
+
+void LocalPortBackend::write(const QByteArray &bytes)
+{
+    requireOpen();
+    qsizetype sent = 0;
+    const QDeadlineTimer deadline(WriteTimeoutMs);
+    while (sent < bytes.size()) {
+        const ssize_t wrote = ::write(m_fd, bytes.constData() + sent, size_t(bytes.size() - sent));
+        if (wrote > 0) {
+            sent += wrote;
+            continue;
+        }
+        const int error = errno;
+        if (wrote < 0 && error == EINTR)
+            continue;
+        if (wrote < 0 && error == EAGAIN && !deadline.hasExpired()) {
+            pollfd ready{m_fd, POLLOUT, 0};
+            ::poll(&ready, 1, int(qMax<qint64>(1, deadline.remainingTime())));
+            continue;
+        }
+        const int why = wrote < 0 && error != EAGAIN ? error : ETIMEDOUT;
+        if (gone(why))
+            reportLost(
+                QStringLiteral("%1: %2").arg(m_device, QString::fromLocal8Bit(std::strerror(why))));
+        raise(PortError::WriteFailed, QStringLiteral("Cannot write to"), why);
+    }
+}

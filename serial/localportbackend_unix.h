@@ -1,0 +1,34 @@
+#pragma once
+
+#include "serial/portbackend.h"
+
+#include <QSocketNotifier>
+#include <memory>
+#include <termios.h>
+
+// A serial device on this machine, on plain termios. The device raises DTR and RTS the moment it
+// is opened; they are lowered by the very first call on it, before anything else is set up.
+class LocalPortBackend : public PortBackend
+{
+public:
+    explicit LocalPortBackend(const QString &device);
+    ~LocalPortBackend() override;
+
+    void open(const LineSettings &settings, bool dtr, bool rts) override;
+    void close() override;
+    void applySettings(const LineSettings &settings) override;
+    void setDtr(bool high) override;
+    void setRts(bool high) override;
+    void write(const QByteArray &bytes) override;
+
+private:
+    void setMode(termios &mode, const LineSettings &settings);
+    void setLine(int line, bool high, const char *name);
+    void drainInput();
+    void requireOpen() const;
+    [[noreturn]] void raise(int number, const QString &what, int error) const;
+
+    QString m_device;
+    int m_fd = -1;
+    std::unique_ptr<QSocketNotifier> m_input; // the radio's answers, read and dropped
+};
