@@ -51,6 +51,10 @@ public:
     // after RTS) adds "DTR moved before RTS". In a burst many changes reach the radio in one
     // read, so there only the states it ends up in can be checked (`strict` false).
     QStringList radioActions(bool strict = true);
+    // The actions of a client's open: the server raises the lines at connect and the client
+    // lowers them before anything else.
+    static inline const QStringList Opened{QStringLiteral("lines dtr=1 rts=1"),
+                                           QStringLiteral("lines dtr=0 rts=0")};
 
 private:
     QString m_address;

@@ -33,6 +33,9 @@ private Q_SLOTS:
     void openAppliesStoredState();
     void linesAppliedWhileOpen();
     void settingsAppliedWhileOpen();
+    void closingDropsTheLines();
+    void oneAndAHalfStopBits_data();
+    void oneAndAHalfStopBits();
     void failedOpenStaysClosed();
     void closedPortRefusesOutputAndNumberWhileOpen();
     void failedCloseStillCloses();
@@ -126,6 +129,41 @@ void TestCommControl::linesAppliedWhileOpen()
     m_log->failLines = true;
     QCOMPARE(raisedNumber([&] { port.setDTREnable(false); }), PortError::PortUnavailable);
     QVERIFY(port.DTREnable()); // a refused change leaves the recorded state
+}
+
+// A keyed radio is released when its port closes, and reopening does not key it again.
+void TestCommControl::closingDropsTheLines()
+{
+    CommControl port(fakePortFactory(m_log), [](int) { return QStringLiteral("dev"); });
+    port.setPortOpen(true);
+    port.setRTSEnable(true);
+    port.setDTREnable(true);
+    m_log->take();
+    port.setPortOpen(false);
+    port.setPortOpen(true);
+    QCOMPARE(m_log->take(),
+             (QStringList{"rts 0", "dtr 0", "close", "open dev 9600,n,8,1 dtr=0 rts=0"}));
+    QVERIFY(!port.DTREnable() && !port.RTSEnable());
+}
+
+void TestCommControl::oneAndAHalfStopBits_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("error");
+    QTest::newRow("local port") << "/dev/ttyUSB0" << int(PortError::InvalidPropertyValue);
+    QTest::newRow("remote port") << "rfc2217://127.0.0.1:2217" << 0;
+}
+
+// Linux serial drivers have no 1.5 stop bits: a local port refuses them like any invalid text;
+// a remote port passes them on.
+void TestCommControl::oneAndAHalfStopBits()
+{
+    QFETCH(QString, address);
+    QFETCH(int, error);
+    CommControl port(fakePortFactory(m_log), [address](int) { return address; });
+    port.setSettings("4800,n,8,2");
+    QCOMPARE(raisedNumber([&] { port.setSettings("4800,n,5,1.5"); }), error);
+    QCOMPARE(port.Settings(), error ? "4800,n,8,2" : "4800,n,5,1.5");
 }
 
 void TestCommControl::settingsAppliedWhileOpen()

@@ -78,8 +78,9 @@ void TestHostLinkX11::hostSwitchesTheRadio()
     QCOMPARE(send({"rx"}), 0);
     QVERIFY(station.waitForFrames(4));
     QCOMPARE(station.sim.radioActions(),
-             (QStringList{"frame 0000000000", "frame 0300000007", "lines dtr=1 rts=1",
-                          "frame 0100000007", "lines dtr=0 rts=0", "frame 0300000007"}));
+             (SimProcess::Opened
+              + QStringList{"frame 0000000000", "frame 0300000007", "lines dtr=1 rts=1",
+                            "frame 0100000007", "lines dtr=0 rts=0", "frame 0300000007"}));
     const double gap = station.sim.named("frame").last().value("t").toDouble()
                        - station.sim.named("lines").last().value("t").toDouble();
     QVERIFY2(gap >= 1.19 && gap < 1.6, qPrintable(QString::number(gap)));
@@ -98,7 +99,7 @@ void TestHostLinkX11::hostSwitchesTheRadio()
     // anything they did would show before it.
     QCOMPARE(send({"tx"}), 0);
     QVERIFY(station.waitForFrames(5));
-    QCOMPARE(station.sim.radioActions(false).mid(6),
+    QCOMPARE(station.sim.radioActions(false).mid(8),
              (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
     QCOMPARE(station.utility.state(), QProcess::Running);
 

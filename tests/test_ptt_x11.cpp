@@ -66,8 +66,9 @@ void TestPttX11::clicksKeyAndUnkeyTheRadio()
 
     // Lines up before the transmit frame; the receive frame a settling delay after they drop.
     QCOMPARE(sim.radioActions(),
-             (QStringList{"frame 0000000000", "frame 0300000007", "lines dtr=1 rts=1",
-                          "frame 0100000007", "lines dtr=0 rts=0", "frame 0300000007"}));
+             (SimProcess::Opened
+              + QStringList{"frame 0000000000", "frame 0300000007", "lines dtr=1 rts=1",
+                            "frame 0100000007", "lines dtr=0 rts=0", "frame 0300000007"}));
     const auto lines = sim.named("lines");
     const auto frames = sim.named("frame");
     const double gapMs =
