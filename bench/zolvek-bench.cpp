@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -65,19 +66,41 @@ Figure summarise(const QString &name, const std::vector<double> &values, const Q
                   int(values.size())};
 }
 
-// ft847-sim --json, read line by line.
+// A store whose COM1 is `com1` and every other port a missing path.
+void writeStore(const QString &configHome, const QString &com1)
+{
+    QDir().mkpath(configHome + QStringLiteral("/KELD"));
+    QFile store(configHome + QStringLiteral("/KELD/settings.ini"));
+    store.open(QIODevice::WriteOnly);
+    store.write("[Ports]\nCOM1=" + com1.toUtf8() + "\n");
+    for (int port = 2; port <= 16; ++port)
+        store.write(QStringLiteral("COM%1=%2/missing\n").arg(port).arg(configHome).toUtf8());
+}
+
+// A radio's JSON log read line by line: ft847-sim --json, or tty-double --json with the utility
+// on its device.
 class Radio
 {
 public:
     explicit Radio(const QString &bin)
+        : Radio(bin + QStringLiteral("/ft847-sim"), {QStringLiteral("--json")})
     {
-        m_process.start(bin + QStringLiteral("/ft847-sim"), {QStringLiteral("--json")});
+    }
+    Radio(const QString &program, const QStringList &arguments,
+          const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(env);
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.start(program, arguments);
         const QJsonObject first = next([](const QJsonObject &) { return true; });
         m_address = first.value(QStringLiteral("address")).toString();
     }
     ~Radio()
     {
-        m_process.kill();
+        // tty-double passes this on to the utility it runs.
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
         m_process.waitForFinished(2000);
     }
     QString address() const { return m_address; }
@@ -119,13 +142,7 @@ public:
     Utility(const QString &bin, const QString &radio)
         : m_bin(bin)
     {
-        QDir().mkpath(m_config.path() + QStringLiteral("/KELD"));
-        QFile store(m_config.path() + QStringLiteral("/KELD/settings.ini"));
-        store.open(QIODevice::WriteOnly);
-        store.write("[Ports]\nCOM1=rfc2217://" + radio.toUtf8() + "\n");
-        for (int port = 2; port <= 16; ++port)
-            store.write(
-                QStringLiteral("COM%1=%2/missing\n").arg(port).arg(m_config.path()).toUtf8());
+        writeStore(m_config.path(), QStringLiteral("rfc2217://") + radio);
     }
     ~Utility() { stop(); }
 
@@ -261,6 +278,32 @@ quint16 startRigctld(QProcess &rigctld, QStringList arguments, QTcpSocket &clien
     }
     throw std::runtime_error("rigctld did not listen");
 }
+
+// The utility on a local serial device with modem lines: tty-double runs it and logs the device.
+class LocalStation
+{
+public:
+    explicit LocalStation(const QString &bin)
+    {
+        const QString link = m_config.path() + QStringLiteral("/radio");
+        writeStore(m_config.path(), link);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        device = std::make_unique<Radio>(
+            bin + QStringLiteral("/tty-double"),
+            QStringList{"--json", "--link", link, "--", bin + QStringLiteral("/zolvek-ptt")}, env);
+        const QJsonObject opened = device->nextNamed("open");
+        const QJsonObject lowered = device->nextLines(false);
+        highAfterOpen = (lowered.value("t").toDouble() - opened.value("t").toDouble()) * 1000;
+        device->nextNamed("frame");
+        device->nextNamed("frame");
+    }
+
+    QTemporaryDir m_config;
+    std::unique_ptr<Radio> device;
+    double highAfterOpen = 0; // how long the lines the driver raised stayed high, ms
+};
 
 // Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to the
 // PTT frame at the terminal.
@@ -509,6 +552,33 @@ int main(int argc, char *argv[])
         timed.erase(timed.begin(), timed.end() - std::ptrdiff_t(settling.size()));
 
         radio.nextNamed("disconnected");
+
+        // The same on a local serial device: how long the lines the driver raises at open stay
+        // high (50 starts), then transmit latency to RTS and to the frame.
+        std::vector<double> localOpen, localToRts, localToFrame;
+        for (int i = 0; i < 50; ++i)
+            localOpen.push_back(LocalStation(bin).highAfterOpen);
+        {
+            LocalStation local(bin);
+            Radio &device = *local.device;
+            const std::uint32_t localWindow = waitForWindow(sender);
+            sender.send(localWindow, 0, 1);
+            device.nextNamed("frame");
+            for (int i = 0; i < 1000; ++i) {
+                sender.send(localWindow, 0, 0);
+                device.nextLines(false);
+                const double sent = now();
+                sender.send(localWindow, 0, 1);
+                const QJsonObject rts = device.next([](const QJsonObject &e) {
+                    return e.value("event") == "lines" && e.value("rts").toBool();
+                });
+                const QJsonObject frame = device.nextNamed("frame");
+                localToRts.push_back((rts.value("t").toDouble() - sent) * 1000);
+                localToFrame.push_back((frame.value("t").toDouble() - sent) * 1000);
+            }
+            sender.send(localWindow, 1, 0);
+        }
+
         const std::vector<double> xFloor = xMessageFloor(sender, 1000);
         const std::vector<double> tcpFloor = radioFloor(radio, 1000);
         const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
@@ -519,6 +589,12 @@ int main(int argc, char *argv[])
             summarise("Transmit: host message to lines high at the radio", toLines, "ms", true));
         figures.push_back(summarise("Transmit: host message to transmit frame at the radio",
                                     toFrame, "ms", true));
+        figures.push_back(summarise("Local port: host message to RTS raised at the device",
+                                    localToRts, "ms", true));
+        figures.push_back(summarise("Local port: host message to transmit frame at the device",
+                                    localToFrame, "ms", true));
+        figures.push_back(summarise("Local port: lines high after open (driver raise to lowered)",
+                                    localOpen, "ms", true));
         settlingFigures(figures, "Settling: lines down to receive frame", settling);
         settlingFigures(figures, "Settling: the same waits as the utility timed them", timed);
         figures.push_back(Figure{"CPU while waiting (user+system / wall)",
