@@ -56,10 +56,14 @@ void Form1::Text1_LostFocus()
         m_comport.setSettings(
             GetSetting(Options::App, Options::ComSection, Options::SettingsKey, QString()));
     });
-    if (step.failed())
+    // Only the close and the settings are reported, but the port is open again before the box
+    // is: a host request while it shows reaches the radio.
+    const bool refused = step.failed();
+    ResumeNext reopen;
+    if (reopen.condition([&] { return !m_comport.PortOpen(); }))
+        reopen([&] { m_comport.setPortOpen(true); });
+    if (refused)
         showMessage(InvalidSettingsText);
-    if (step.condition([&] { return !m_comport.PortOpen(); }))
-        step([&] { m_comport.setPortOpen(true); });
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -98,8 +98,15 @@ void PttSwitch::receive()
             m_window.reportPortError();
         return;
     }
-    if (!timer())
-        return; // overtaken by a transmit, or the utility is closing
+    // The receive frame leaves from the end of the delay itself (Timer1_Timer); this request
+    // returns once its wait is over, so a host that waits for "receive" hears of it only then.
+    if (timer() && step.failed())
+        m_window.reportPortError();
+}
+
+void PttSwitch::sendReceiveFrame()
+{
+    ResumeNext step;
     step([&] { m_port.Output(Frames::Receive); });
     // How long the radio really settled, for whoever watches the utility's timing.
     const std::chrono::duration<double, std::milli> settled =
@@ -115,6 +122,9 @@ void PttSwitch::receive()
 // when the wait was cancelled instead of running out.
 bool PttSwitch::timer()
 {
+    // An earlier wait that has ended, but whose request is still held up under something on top
+    // of it (a message box), does not count for this one.
+    m_DelayExpired = 0;
     armSettlingTimer();
     m_cancelled = false;
     QEventLoop loop;
@@ -158,8 +168,13 @@ void PttSwitch::Timer1_Timer()
     }
     m_DelayExpired = 1;
     m_Timer1->stop();
-    if (m_loop)
-        m_loop->exit(Expired);
+    if (!m_loop)
+        return;
+    // Whatever runs on top of the wait (a message box, another nested loop) keeps its loop from
+    // returning; the radio hears the end of the delay now all the same.
+    if (!m_cancelled)
+        sendReceiveFrame();
+    m_loop->exit(Expired);
 }
 
 void PttSwitch::cancelSettling()

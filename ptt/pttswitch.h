@@ -17,8 +17,10 @@ class QTimer;
 // Requests may arrive while a receive is settling (from the host or a click): a transmit takes
 // effect at once and cancels the pending receive; another receive joins the wait in progress. A
 // request that arrives during the wait returns at once; only the request that started the wait
-// waits. Port failures never escape: every step is still tried, the window reports the failure,
-// and the indicator shows red only for a transmit that reached the radio.
+// waits. The receive frame leaves when the delay ends, even while something else (a message
+// box) keeps the waiting request from returning. Port failures never escape: every step is still
+// tried, the window reports the failure, and the indicator shows red only for a transmit that
+// reached the radio.
 class PttSwitch : public QObject
 {
     Q_OBJECT
@@ -39,7 +41,8 @@ public:
     void Label3_Click();
 
     std::int16_t DelayExpired() const { return m_DelayExpired; }
-    bool settling() const { return m_loop != nullptr; }
+    // A receive is waiting out its delay (once the delay has ended, a new receive starts its own).
+    bool settling() const { return m_loop != nullptr && m_DelayExpired != 1; }
     // How deeply requests have nested at most, for the window's health and for tests.
     int deepestNesting() const { return m_deepest; }
 
@@ -49,6 +52,7 @@ private:
 
     void transmit();
     void receive();
+    void sendReceiveFrame();
     bool timer();
     void armSettlingTimer();
     void Timer1_Timer();

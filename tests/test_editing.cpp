@@ -221,13 +221,18 @@ void TestEditing::refusedTextReportedOnLeaving()
     QCOMPARE(stored(Options::SettingsKey), "4800,x,8,2");
     QVERIFY(boxes.texts.isEmpty());
     QVERIFY(m_log->take().last().contains(" 4800,n,8,2 "));
+    // The port is open again while the box shows: a host's transmit reaches the radio.
+    boxes.whileOpen = [&] {
+        m_form->ptt(0, 1);
+    };
     leaveText();
     QCOMPARE(boxes.texts, QStringList{"Invalid comport settings"});
-    // The port was closed and opened again with the settings it had.
+    // The port was closed and opened again with the settings it had, before the box.
     const QStringList actions = m_log->take();
-    QCOMPARE(actions.size(), 2);
+    QCOMPARE(actions.size(), 5);
     QCOMPARE(actions.first(), "close");
-    QVERIFY(actions.last().contains(" 4800,n,8,2 "));
+    QVERIFY(actions[1].contains(" 4800,n,8,2 "));
+    QCOMPARE(actions.last(), "write 0100000007");
 }
 
 void TestEditing::leavingWithNothingStored()

@@ -69,6 +69,7 @@ private Q_SLOTS:
     void portFailures();
     void waitingCostsNoCpu();
     void settlingIsLogged();
+    void frameOnTimeUnderABox();
 
 private:
     int indexOf(const QString &action, int from = 0) const;
@@ -423,6 +424,29 @@ void TestPtt::settlingIsLogged()
         / NsPerMs;
     QVERIFY2(std::abs(times.first() - byPort) < 5,
              qPrintable(QString("%1 vs %2").arg(times.first()).arg(byPort)));
+}
+
+// A message box opened during the wait holds the waiting request, not the radio: the receive
+// frame leaves when the delay ends, and the request returns when the box is answered.
+void TestPtt::frameOnTimeUnderABox()
+{
+    m_form->ptt(0, 1);
+    m_log->take();
+    int framesWhileBoxOpen = -1;
+    QTimer::singleShot(300, m_form.get(), [&] {
+        QMessageBox box(QMessageBox::NoIcon, "zolvek-ptt", "on top", QMessageBox::Ok, m_form.get());
+        QTimer::singleShot(1700, &box, [&] {
+            framesWhileBoxOpen = int(m_log->actions.count("write 0300000007"));
+            box.accept();
+        });
+        box.exec();
+    });
+    m_form->ptt(0, 0);
+    QCOMPARE(framesWhileBoxOpen, 1);
+    const qint64 gap = msBetween(indexOf("dtr 0"), indexOf("write 0300000007"));
+    QVERIFY2(gap >= 1200 && gap < 1400, qPrintable(QString::number(gap)));
+    QCOMPARE(Shape1(*m_form)->FillColor(), Green);
+    QCOMPARE(m_log->actions.count("write 0300000007"), 1);
 }
 
 ZOLVEK_TEST_MAIN(TestPtt, true)
