@@ -128,6 +128,12 @@ void Form1::buildControls()
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
     connect(&m_comport, &CommControl::portLost, this, &Form1::portLost);
+    connect(&m_comport, &CommControl::openFailed, this, &Form1::portLost);
+    // The utility reopened a lost port by itself: the notice of the loss has had its day.
+    connect(&m_comport, &CommControl::portBack, this, [this] {
+        if (m_portErrorBox)
+            m_portErrorBox->close();
+    });
     // A port opened (again) has both lines low: the radio is in receive, whatever it was in.
     connect(&m_comport, &CommControl::portOpened, this, [this] {
         m_portFailureReported = false;
@@ -260,11 +266,11 @@ void Form1::showAfterLoad()
     setWindowState(loaded);
 }
 
-// The radio is no longer reached: its lines went down with the port, so the indicator must not
-// go on claiming transmit.
+// The radio is no longer reached (or, for a slow port, never was): its lines are down, so the
+// indicator must not go on claiming transmit.
 void Form1::portLost(const QString &why)
 {
-    qWarning("zolvek-ptt: port lost: %s", qUtf8Printable(why));
+    qWarning("zolvek-ptt: port failed: %s", qUtf8Printable(why));
     m_Shape1->setFillColor(PttSwitch::Green);
     reportPortError();
 }

@@ -9,6 +9,9 @@ CommControl::CommControl(PortBackendFactory factory, DeviceResolver resolver)
     : m_factory(std::move(factory))
     , m_resolver(std::move(resolver))
 {
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(RetryIntervalMs);
+    connect(&m_retryTimer, &QTimer::timeout, this, &CommControl::retry);
 }
 
 CommControl::~CommControl() = default;
@@ -22,6 +25,7 @@ CommControl::DeviceResolver CommControl::deviceResolverFromStore()
 
 void CommControl::setCommPort(int port)
 {
+    stopRetrying();
     if (port < FirstPort || port > LastPort)
         throw PortError(PortError::InvalidPortNumber,
                         QStringLiteral("Invalid port number %1 (COM%2 to COM%3)")
@@ -36,6 +40,7 @@ void CommControl::setCommPort(int port)
 
 void CommControl::setSettings(const QString &text)
 {
+    stopRetrying();
     const LineSettings settings = LineSettings::parse(text);
     if (!localPortTakes(settings) && !isRemoteAddress(m_resolver(m_port)))
         throw PortError(PortError::InvalidPropertyValue,
@@ -50,6 +55,7 @@ void CommControl::setSettings(const QString &text)
 
 void CommControl::setPortOpen(bool open)
 {
+    stopRetrying();
     if (!open) {
         if (m_backend) {
             auto backend = std::move(m_backend);
@@ -70,21 +76,31 @@ void CommControl::setPortOpen(bool open)
     if (m_backend)
         throw PortError(PortError::PortAlreadyOpen,
                         QStringLiteral("Port already open: COM%1").arg(m_port));
-    auto backend = m_factory(m_resolver(m_port));
-    const quint64 generation = ++m_generation;
-    // The backend may notice the loss in the middle of one of its own calls: the port is
-    // dropped afterwards, from the event loop.
-    backend->setLostHandler([this, generation](const QString &why) {
-        QMetaObject::invokeMethod(
-            this, [this, generation, why] { dropLostBackend(generation, why); },
-            Qt::QueuedConnection);
-    });
-    backend->open(m_settings, m_dtr, m_rts);
-    m_backend = std::move(backend);
+    openBackend();
     Q_EMIT portOpened();
 }
 
-void CommControl::dropLostBackend(quint64 generation, const QString &why)
+void CommControl::openBackend()
+{
+    auto backend = m_factory(m_resolver(m_port));
+    const quint64 generation = ++m_generation;
+    // The backend may notice a loss, or finish a slow open, in the middle of one of its own
+    // calls: the port object hears of it afterwards, from the event loop.
+    backend->setLostHandler([this, generation](const QString &why, bool wasWorking) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, why, wasWorking] { dropLostBackend(generation, why, wasWorking); },
+            Qt::QueuedConnection);
+    });
+    backend->setReadyHandler([this, generation] {
+        QMetaObject::invokeMethod(
+            this, [this, generation] { backendReady(generation); }, Qt::QueuedConnection);
+    });
+    backend->open(m_settings, m_dtr, m_rts);
+    m_backend = std::move(backend);
+}
+
+void CommControl::dropLostBackend(quint64 generation, const QString &why, bool wasWorking)
 {
     if (!m_backend || generation != m_generation)
         return;
@@ -96,26 +112,75 @@ void CommControl::dropLostBackend(quint64 generation, const QString &why)
     // The radio's lines went down with the port; reopening must not raise them again unasked.
     m_dtr = false;
     m_rts = false;
+    if (m_retrying) {
+        m_retryTimer.start(); // not back yet: quietly, the next try
+        return;
+    }
+    if (!wasWorking) {
+        Q_EMIT openFailed(why);
+        return;
+    }
     Q_EMIT portLost(why);
+    m_retrying = true;
+    m_retryTimer.start();
+}
+
+void CommControl::backendReady(quint64 generation)
+{
+    if (!m_backend || generation != m_generation || !m_retrying)
+        return;
+    m_retrying = false;
+    Q_EMIT portOpened();
+    Q_EMIT portBack();
+}
+
+// One try at reopening a lost port: lines low, nothing sent. A port that is slow to answer
+// finishes in the background.
+void CommControl::retry()
+{
+    if (!m_retrying || m_backend)
+        return;
+    try {
+        openBackend();
+    } catch (const std::exception &) {
+        m_retryTimer.start();
+        return;
+    }
+    if (!m_backend->opening())
+        backendReady(m_generation);
+}
+
+void CommControl::stopRetrying()
+{
+    if (!m_retrying)
+        return;
+    m_retrying = false;
+    m_retryTimer.stop();
+    if (auto backend = std::move(m_backend)) {
+        try {
+            backend->close();
+        } catch (const std::exception &) {
+        }
+    }
 }
 
 void CommControl::setDTREnable(bool high)
 {
-    if (m_backend)
+    if (PortOpen())
         m_backend->setDtr(high);
     m_dtr = high;
 }
 
 void CommControl::setRTSEnable(bool high)
 {
-    if (m_backend)
+    if (PortOpen())
         m_backend->setRts(high);
     m_rts = high;
 }
 
 void CommControl::Output(const QByteArray &bytes)
 {
-    if (!m_backend)
+    if (!PortOpen())
         throw PortError(PortError::PortNotOpen,
                         QStringLiteral("Cannot write: COM%1 is not open").arg(m_port));
     m_backend->write(bytes);
@@ -123,12 +188,12 @@ void CommControl::Output(const QByteArray &bytes)
 
 void CommControl::holdOutput()
 {
-    if (m_backend)
+    if (PortOpen())
         m_backend->holdOutput();
 }
 
 void CommControl::releaseOutput()
 {
-    if (m_backend)
+    if (PortOpen())
         m_backend->releaseOutput();
 }

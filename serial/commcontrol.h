@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,7 +36,8 @@ public:
     QString Settings() const { return m_settings.toText(); }
     void setSettings(const QString &text);
 
-    bool PortOpen() const { return m_backend != nullptr; }
+    // A port being reopened after a loss counts as closed until it is back.
+    bool PortOpen() const { return m_backend != nullptr && !m_retrying; }
     void setPortOpen(bool open);
 
     bool DTREnable() const { return m_dtr; }
@@ -53,14 +55,25 @@ public:
 
     static DeviceResolver deviceResolverFromStore();
 
+    static constexpr int RetryIntervalMs = 2000;
+
 Q_SIGNALS:
-    // The open port went away by itself; it is closed now, with both lines recorded low.
-    // Opening it again is up to the user.
+    // The open port went away by itself; it is closed now, with both lines recorded low. It is
+    // tried again every RetryIntervalMs, lines low, until it is back or the user changes the
+    // port or its settings.
     void portLost(const QString &why);
+    // A slow port that opening left to finish in the background did not open after all.
+    void openFailed(const QString &why);
+    // A lost port is open again.
+    void portBack();
     void portOpened();
 
 private:
-    void dropLostBackend(quint64 generation, const QString &why);
+    void openBackend();
+    void dropLostBackend(quint64 generation, const QString &why, bool wasWorking);
+    void backendReady(quint64 generation);
+    void retry();
+    void stopRetrying();
 
     PortBackendFactory m_factory;
     DeviceResolver m_resolver;
@@ -70,4 +83,6 @@ private:
     LineSettings m_settings;
     bool m_dtr = false;
     bool m_rts = false;
+    bool m_retrying = false;
+    QTimer m_retryTimer;
 };

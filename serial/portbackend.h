@@ -17,6 +17,8 @@ public:
 
     // Opens with the given settings and line states; the lines are applied before anything else
     // can be sent, so opening never keys the radio. A device without modem lines still opens.
+    // A backend may return before a slow device has answered and finish in the background,
+    // holding what is sent meanwhile; a failure then comes through the lost handler.
     virtual void open(const LineSettings &settings, bool dtr, bool rts) = 0;
     virtual void close() = 0;
     virtual void applySettings(const LineSettings &settings) = 0;
@@ -30,23 +32,34 @@ public:
     // sends at once, as if there were no hold.
     virtual void holdOutput() {}
     virtual void releaseOutput() {}
+    // True while an open that open() left to the background is not finished.
+    virtual bool opening() const { return false; }
 
     // Called when an open port goes away by itself (the device unplugged, the connection
-    // dropped), possibly from inside another call of this backend.
-    void setLostHandler(std::function<void(const QString &why)> handler)
+    // dropped), possibly from inside another call of this backend; `wasWorking` is false for an
+    // open that was still being finished after open() returned, and then failed.
+    void setLostHandler(std::function<void(const QString &why, bool wasWorking)> handler)
     {
         m_lostHandler = std::move(handler);
     }
+    // Called when an open that open() left to finish in the background has finished.
+    void setReadyHandler(std::function<void()> handler) { m_readyHandler = std::move(handler); }
 
 protected:
-    void reportLost(const QString &why)
+    void reportLost(const QString &why, bool wasWorking = true)
     {
         if (m_lostHandler)
-            m_lostHandler(why);
+            m_lostHandler(why, wasWorking);
+    }
+    void reportReady()
+    {
+        if (m_readyHandler)
+            m_readyHandler();
     }
 
 private:
-    std::function<void(const QString &)> m_lostHandler;
+    std::function<void(const QString &, bool)> m_lostHandler;
+    std::function<void()> m_readyHandler;
 };
 
 // Makes the backend for a device address such as "/dev/ttyUSB0" or "rfc2217://host:2217".

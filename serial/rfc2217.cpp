@@ -110,6 +110,7 @@ QByteArray ClientProtocol::ask(std::uint8_t command, const QByteArray &value)
 
 QByteArray ClientProtocol::configure(const LineSettings &settings)
 {
+    m_refusal.clear(); // a refusal belongs to the settings last asked for
     return ask(SetBaudrate, baudValue(std::uint32_t(settings.baud)))
            + ask(SetDatasize, QByteArray(1, char(settings.dataBits)))
            + ask(SetParity, QByteArray(1, char(parityCode(settings.parity))))

@@ -10,6 +10,11 @@ Rfc2217PortBackend::Rfc2217PortBackend(const QString &address)
     : m_address(address)
 {
     QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] { pump(); });
+    // While open() waits, it moves the open on itself; afterwards the network does.
+    QObject::connect(&m_socket, &QTcpSocket::connected, &m_socket, [this] {
+        if (m_returned)
+            advance();
+    });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, &m_socket, [this] {
         connectionGone(QStringLiteral("the remote port closed the connection"));
     });
@@ -19,20 +24,14 @@ Rfc2217PortBackend::Rfc2217PortBackend(const QString &address)
                              && m_socket.state() != QAbstractSocket::ConnectedState)
                              connectionGone(m_socket.errorString());
                      });
-}
-
-void Rfc2217PortBackend::connectionGone(const QString &why)
-{
-    if (!m_lost.isEmpty())
-        return;
-    m_lost = why;
-    // A failed open says so itself; only a port that was working is reported lost.
-    if (m_opened)
-        reportLost(QStringLiteral("%1: %2").arg(m_address, why));
+    m_answerDeadline.setSingleShot(true);
+    QObject::connect(&m_answerDeadline, &QTimer::timeout, &m_socket,
+                     [this] { answerDeadlinePassed(); });
 }
 
 Rfc2217PortBackend::~Rfc2217PortBackend()
 {
+    m_returned = false; // nothing is reported from here on
     m_socket.abort();
 }
 
@@ -52,10 +51,31 @@ bool Rfc2217PortBackend::parseAddress(const QString &address, QString *host, qui
     return true;
 }
 
-void Rfc2217PortBackend::fail(int number, const QString &why)
+void Rfc2217PortBackend::connectionGone(const QString &why)
 {
+    if (!m_lost.isEmpty())
+        return;
+    m_lost = why;
+    // Before open() has returned, it says so itself.
+    if (!m_returned)
+        return;
+    const bool working = m_stage == Stage::Ready;
+    m_stage = Stage::Failed;
+    m_answerDeadline.stop();
+    reportLost(QStringLiteral("%1: %2").arg(m_address, why), working);
+}
+
+// Raised while open() still waits; reported once it has returned.
+void Rfc2217PortBackend::giveUp(int number, const QString &why)
+{
+    const bool working = m_stage == Stage::Ready;
+    m_lost = why;
+    m_stage = Stage::Failed;
+    m_answerDeadline.stop();
     m_socket.abort();
-    throw PortError(number, QStringLiteral("%1: %2").arg(m_address, why));
+    if (!m_returned)
+        throw PortError(number, QStringLiteral("%1: %2").arg(m_address, why));
+    reportLost(QStringLiteral("%1: %2").arg(m_address, why), working);
 }
 
 void Rfc2217PortBackend::pump()
@@ -71,26 +91,122 @@ void Rfc2217PortBackend::pump()
     }
     if (!replies.isEmpty())
         m_socket.write(replies);
+    if (m_returned)
+        advance();
 }
 
-void Rfc2217PortBackend::waitUntil(const std::function<bool()> &done, QDeadlineTimer deadline,
-                                   const QString &waitingFor)
+// One step of the open as far as the server's answers allow: connected, the COM port option
+// agreed, the settings and lines answered.
+void Rfc2217PortBackend::advance()
 {
-    pump();
-    while (!done()) {
-        if (!m_lost.isEmpty())
-            fail(PortError::PortUnavailable, m_lost);
-        if (deadline.hasExpired() || !m_socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            if (!m_lost.isEmpty() || m_socket.state() != QAbstractSocket::ConnectedState)
-                fail(PortError::PortUnavailable,
-                     m_lost.isEmpty() ? m_socket.errorString() : m_lost);
-            if (deadline.hasExpired())
-                fail(PortError::PortUnavailable, QStringLiteral("no answer to %1 within %2 s")
-                                                     .arg(waitingFor)
-                                                     .arg(WaitLimitMs / 1000.0));
-        }
-        pump();
+    if (m_stage == Stage::Connecting && m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_socket.write(m_protocol.start());
+        m_stage = Stage::Negotiating;
+        m_waitingFor = QStringLiteral("the COM port option");
     }
+    if (m_stage == Stage::Negotiating && m_protocol.comPortDecided()) {
+        if (!m_protocol.comPortAccepted())
+            return giveUp(PortError::PortUnavailable,
+                          QStringLiteral("the server does not offer RFC 2217 port control"));
+        // Settings and line states go out before any data, so the radio never sees a frame at
+        // the wrong speed or a raised line it was not asked for.
+        m_socket.write(
+            m_protocol.configure(m_openSettings) + m_protocol.control(Rfc2217::ControlNoFlowControl)
+            + m_protocol.control(m_openRts ? Rfc2217::ControlRtsOn : Rfc2217::ControlRtsOff)
+            + m_protocol.control(m_openDtr ? Rfc2217::ControlDtrOn : Rfc2217::ControlDtrOff));
+        m_stage = Stage::Configuring;
+        m_waitingFor = QStringLiteral("the line settings");
+    }
+    if ((m_stage == Stage::Configuring || m_stage == Stage::Ready)
+        && !m_protocol.awaitingAnswers()) {
+        // New settings while open are refused to the caller that waits for them, or, once it no
+        // longer waits, reported.
+        if (!m_protocol.refusal().isEmpty() && (m_stage == Stage::Configuring || m_returned))
+            return giveUp(PortError::CommStateFailed, m_protocol.refusal());
+        m_answerDeadline.stop();
+        if (m_stage == Stage::Configuring) {
+            m_stage = Stage::Ready;
+            if (m_returned) {
+                // What the caller sent meanwhile follows the settings, in its order.
+                const QByteArray waiting = std::exchange(m_beforeReady, {});
+                if (!waiting.isEmpty())
+                    m_socket.write(waiting);
+                reportReady();
+            }
+        }
+    }
+}
+
+void Rfc2217PortBackend::answerDeadlinePassed()
+{
+    if (m_stage == Stage::Ready && !m_protocol.awaitingAnswers())
+        return;
+    giveUp(PortError::PortUnavailable,
+           m_stage == Stage::Connecting
+               ? QStringLiteral("no connection within %1 s").arg(WaitLimitMs / 1000.0)
+               : QStringLiteral("no answer to %1 within %2 s")
+                     .arg(m_waitingFor)
+                     .arg(WaitLimitMs / 1000.0));
+}
+
+// Waits for the server while that is quick; whatever is left is finished in the background.
+void Rfc2217PortBackend::waitQuickly(const std::function<bool()> &done)
+{
+    const QDeadlineTimer quick(QuickAnswerMs);
+    while (true) {
+        advance(); // raises a failure while open() waits
+        if (done())
+            return;
+        if (!m_lost.isEmpty())
+            throw PortError(PortError::PortUnavailable,
+                            QStringLiteral("%1: %2").arg(m_address, m_lost));
+        if (quick.hasExpired())
+            return;
+        const int left = int(qMax<qint64>(1, quick.remainingTime()));
+        if (m_stage == Stage::Connecting)
+            m_socket.waitForConnected(left);
+        else if (m_socket.waitForReadyRead(left))
+            pump();
+    }
+}
+
+void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts)
+{
+    QString host;
+    quint16 port = 0;
+    if (!parseAddress(m_address, &host, &port))
+        throw PortError(PortError::InvalidPortNumber,
+                        QStringLiteral("%1: not of the form rfc2217://HOST:PORT").arg(m_address));
+    m_openSettings = settings;
+    m_openDtr = dtr;
+    m_openRts = rts;
+    m_lost.clear();
+    m_stage = Stage::Connecting;
+    m_waitingFor = QStringLiteral("a connection");
+    // Unbuffered: each write goes straight to the network instead of waiting in Qt's buffer
+    // for the event loop or a flush.
+    m_socket.connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    // A radio that answers at once (one on a working network always does) is open when this
+    // returns; a slow one is finished in the background, so the window never stands still.
+    waitQuickly([this] { return m_stage == Stage::Ready; });
+    m_returned = true;
+    if (m_stage != Stage::Ready)
+        m_answerDeadline.start(WaitLimitMs - QuickAnswerMs);
+}
+
+void Rfc2217PortBackend::close()
+{
+    m_returned = false;
+    m_stage = Stage::Closed;
+    m_answerDeadline.stop();
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_socket.flush();
+        m_socket.disconnectFromHost();
+        if (m_socket.state() != QAbstractSocket::UnconnectedState)
+            m_socket.waitForDisconnected(200);
+    }
+    m_socket.abort();
 }
 
 void Rfc2217PortBackend::send(const QByteArray &bytes)
@@ -99,6 +215,11 @@ void Rfc2217PortBackend::send(const QByteArray &bytes)
         // The connection is looked at once, when the gathered bytes leave.
         requireConnected();
         m_held += bytes;
+        return;
+    }
+    if (m_stage != Stage::Ready) {
+        requireConnected();
+        m_beforeReady += bytes;
         return;
     }
     requireUsable();
@@ -131,60 +252,11 @@ void Rfc2217PortBackend::requireConnected() const
     if (!m_lost.isEmpty())
         throw PortError(PortError::PortUnavailable,
                         QStringLiteral("%1: connection lost: %2").arg(m_address, m_lost));
-    if (m_socket.state() != QAbstractSocket::ConnectedState)
+    const bool opening = m_stage == Stage::Connecting || m_stage == Stage::Negotiating
+                         || m_stage == Stage::Configuring;
+    if (!opening && m_socket.state() != QAbstractSocket::ConnectedState)
         throw PortError(PortError::PortNotOpen,
                         QStringLiteral("%1: the port is not open").arg(m_address));
-}
-
-void Rfc2217PortBackend::open(const LineSettings &settings, bool dtr, bool rts)
-{
-    QString host;
-    quint16 port = 0;
-    if (!parseAddress(m_address, &host, &port))
-        throw PortError(PortError::InvalidPortNumber,
-                        QStringLiteral("%1: not of the form rfc2217://HOST:PORT").arg(m_address));
-    const QDeadlineTimer deadline(WaitLimitMs);
-    // Unbuffered: each write goes straight to the network instead of waiting in Qt's buffer
-    // for the event loop or a flush.
-    m_socket.connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
-    if (!m_socket.waitForConnected(int(deadline.remainingTime())))
-        fail(PortError::PortUnavailable,
-             m_socket.error() == QAbstractSocket::SocketTimeoutError
-                 ? QStringLiteral("no connection within %1 s").arg(WaitLimitMs / 1000.0)
-                 : m_socket.errorString());
-    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-
-    m_socket.write(m_protocol.start());
-    waitUntil([this] { return m_protocol.comPortDecided(); }, deadline,
-              QStringLiteral("the COM port option"));
-    if (!m_protocol.comPortAccepted())
-        fail(PortError::PortUnavailable,
-             QStringLiteral("the server does not offer RFC 2217 port control"));
-
-    // Settings and line states go out before any data, so the radio never sees a frame at the
-    // wrong speed or a raised line it was not asked for.
-    m_socket.write(m_protocol.configure(settings));
-    m_socket.write(m_protocol.control(Rfc2217::ControlNoFlowControl));
-    m_socket.write(m_protocol.control(rts ? Rfc2217::ControlRtsOn : Rfc2217::ControlRtsOff));
-    m_socket.write(m_protocol.control(dtr ? Rfc2217::ControlDtrOn : Rfc2217::ControlDtrOff));
-    m_socket.flush();
-    waitUntil([this] { return !m_protocol.awaitingAnswers(); }, deadline,
-              QStringLiteral("the line settings"));
-    if (!m_protocol.refusal().isEmpty())
-        fail(PortError::CommStateFailed, m_protocol.refusal());
-    m_opened = true;
-}
-
-void Rfc2217PortBackend::close()
-{
-    m_opened = false;
-    if (m_socket.state() == QAbstractSocket::ConnectedState) {
-        m_socket.flush();
-        m_socket.disconnectFromHost();
-        if (m_socket.state() != QAbstractSocket::UnconnectedState)
-            m_socket.waitForDisconnected(200);
-    }
-    m_socket.abort();
 }
 
 void Rfc2217PortBackend::holdOutput()
@@ -196,22 +268,38 @@ void Rfc2217PortBackend::releaseOutput()
 {
     m_holding = false;
     const QByteArray held = std::exchange(m_held, {});
-    if (held.isEmpty())
-        return;
-    requireUsable();
-    sendNow(held);
+    if (!held.isEmpty())
+        send(held);
 }
 
 void Rfc2217PortBackend::applySettings(const LineSettings &settings)
 {
     // The answer to the new settings is awaited below, so nothing may stay held.
     releaseOutput();
-    send(m_protocol.configure(settings));
-    waitUntil([this] { return !m_protocol.awaitingAnswers(); }, QDeadlineTimer(WaitLimitMs),
-              QStringLiteral("the line settings"));
+    requireConnected();
+    if (m_stage == Stage::Connecting || m_stage == Stage::Negotiating) {
+        m_openSettings = settings; // the open sends them
+        return;
+    }
+    if (m_stage == Stage::Ready)
+        requireUsable();
+    m_socket.write(m_protocol.configure(settings));
+    m_socket.flush();
+    const bool returned = std::exchange(m_returned, false); // a refusal now is raised
+    try {
+        waitQuickly([this] { return !m_protocol.awaitingAnswers(); });
+    } catch (...) {
+        m_returned = returned;
+        throw;
+    }
+    m_returned = returned;
     if (!m_protocol.refusal().isEmpty())
         throw PortError(PortError::CommStateFailed,
                         QStringLiteral("%1: %2").arg(m_address, m_protocol.refusal()));
+    if (m_protocol.awaitingAnswers() && !m_answerDeadline.isActive()) {
+        m_waitingFor = QStringLiteral("the line settings");
+        m_answerDeadline.start(WaitLimitMs - QuickAnswerMs);
+    }
 }
 
 void Rfc2217PortBackend::setDtr(bool high)

@@ -8,8 +8,10 @@
 #include "tests/testsupport.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -86,6 +88,7 @@ private Q_SLOTS:
     void hostRequestWhileMessageOpen();
     void runMinimizedStoredOnly();
     void onTopStoredAndApplied();
+    void silentRadioHoldsNothing();
 
 private:
     void loadForm();
@@ -330,6 +333,33 @@ void TestEditing::onTopStoredAndApplied()
     Check2(*m_form)->setValue(2); // greyed counts as not on top
     QCOMPARE(stored(Options::TopKey), "2");
     QVERIFY(!onTop());
+}
+
+// A radio that accepts but never answers holds neither the window nor the host: a 100 ms timer
+// keeps ticking through start-up and typing, and the failure is said once, when it is known.
+void TestEditing::silentRadioHoldsNothing()
+{
+    QTcpServer silent; // accepts in the kernel, never says a word
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    testStore().mapPort(1, QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.serverPort()));
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    m_form = std::make_unique<Form1>(safePortFactory());
+    m_form->Form_Load();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    m_form->show();
+    m_form->Command1_Click();
+    focusText();
+    Text1(*m_form)->selectAll();
+    QTest::keyClicks(Text1(*m_form), "9600,n,8,1");
+    QTRY_VERIFY_WITH_TIMEOUT(portErrorBox(*m_form), 5000);
+    QVERIFY2(ticks >= clock.elapsed() / 200,
+             qPrintable(QString("%1 ticks in %2 ms").arg(ticks).arg(clock.elapsed())));
+    QCOMPARE(m_form->findChildren<QMessageBox *>().size(), 1);
 }
 
 ZOLVEK_TEST_MAIN(TestEditing, true)

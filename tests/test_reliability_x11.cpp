@@ -65,6 +65,17 @@ bool startKeyed(Station &station, std::uint32_t *window)
     return *window != 0 && send({"tx"}) == 0 && station.waitForFrames(3);
 }
 
+// After a reopen (the utility's own, the user's, or both), the radio saw only the server's raise
+// at each connect, lowered at once, and then the host's transmit.
+void reopenedThenKeyed(const QStringList &actions)
+{
+    QVERIFY2(actions.size() >= 4 && actions.size() % 2 == 0, qPrintable(actions.join(", ")));
+    for (qsizetype i = 0; i + 2 < actions.size(); i += 2)
+        QCOMPARE(actions.mid(i, 2), SimProcess::Opened);
+    QCOMPARE(actions.mid(actions.size() - 2),
+             (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+}
+
 QColor indicator(std::uint32_t window)
 {
     return pixelAt(window, Indicator.x(), Indicator.y());
@@ -81,6 +92,7 @@ private Q_SLOTS:
     void floodOfMessages();
     void radioLostWhileTransmitting();
     void radioLostDuringReceiveDelay();
+    void lostRadioBackByItself();
     void nothingLostWhenKilled();
     void exitWhileTransmitting();
 
@@ -202,8 +214,7 @@ void TestReliabilityX11::radioLostWhileTransmitting()
     QVERIFY(!station.sim.waitForEvent("connected").isEmpty());
     QCOMPARE(send({"tx"}), 0);
     QVERIFY(station.waitForFrames(1));
-    QCOMPARE(station.sim.radioActions(),
-             (SimProcess::Opened + QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+    reopenedThenKeyed(station.sim.radioActions());
     QTRY_COMPARE(indicator(window), Red);
     QCOMPARE(windowsTitled(BoxTitle), 0);
 }
@@ -232,8 +243,24 @@ void TestReliabilityX11::radioLostDuringReceiveDelay()
     QVERIFY(!station.sim.waitForEvent("connected").isEmpty());
     QCOMPARE(send({"tx"}), 0);
     QVERIFY(station.waitForFrames(1));
-    QCOMPARE(station.sim.radioActions(),
-             (SimProcess::Opened + QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+    reopenedThenKeyed(station.sim.radioActions());
+}
+
+// The radio back on its address after a loss: the utility reopens it by itself, closes the
+// notice, and the host keys it without anyone touching the window.
+void TestReliabilityX11::lostRadioBackByItself()
+{
+    Station station;
+    std::uint32_t window = 0;
+    QVERIFY(startKeyed(station, &window));
+    station.sim.process().kill();
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 1, 5000);
+    QVERIFY(restartRadio(station));
+    QVERIFY(!station.sim.waitForEvent("connected", 5000).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 0, 5000);
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(1));
+    reopenedThenKeyed(station.sim.radioActions());
 }
 
 void TestReliabilityX11::nothingLostWhenKilled()
