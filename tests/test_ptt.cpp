@@ -444,6 +444,7 @@ void TestPtt::frameOnTimeUnderABox()
     m_form->ptt(0, 0);
     QCOMPARE(framesWhileBoxOpen, 1);
     const qint64 gap = msBetween(indexOf("dtr 0"), indexOf("write 0300000007"));
+    qInfo("receive frame %lld ms after the lines dropped, under a box answered at 2000 ms", gap);
     QVERIFY2(gap >= 1200 && gap < 1400, qPrintable(QString::number(gap)));
     QCOMPARE(Shape1(*m_form)->FillColor(), Green);
     QCOMPARE(m_log->actions.count("write 0300000007"), 1);
