@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "app/listcombobox.h"
+#include "serial/portfailure.h"
 #include "serial/resumenext.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
@@ -30,8 +31,9 @@ void Form1::Combo1_Change()
         saveOption(Options::ComSection, Options::ComPortKey, QString::number(m_comport.CommPort()));
     });
     step([&] { m_comport.setPortOpen(true); });
+    logPortFailures("choosing a port", step.errors());
     if (step.failed())
-        showMessage(PortErrorText);
+        showMessage(PortErrorText, step.errors());
 }
 
 void Form1::Text1_Change()
@@ -45,6 +47,7 @@ void Form1::Text1_Change()
     // Stored as typed, even when the port refused it: the user is told on leaving the box.
     step([&] { saveOption(Options::ComSection, Options::SettingsKey, m_Text1->text()); });
     step([&] { m_comport.setPortOpen(true); });
+    logPortFailures("typing settings", step.errors());
 }
 
 void Form1::Text1_LostFocus()
@@ -52,9 +55,10 @@ void Form1::Text1_LostFocus()
     ResumeNext step;
     if (step.condition([&] { return m_comport.PortOpen(); }))
         step([&] { m_comport.setPortOpen(false); });
+    // Read with the start-up default: untouched settings on a first run are not an error.
     step([&] {
-        m_comport.setSettings(
-            GetSetting(Options::App, Options::ComSection, Options::SettingsKey, QString()));
+        m_comport.setSettings(GetSetting(Options::App, Options::ComSection, Options::SettingsKey,
+                                         Options::DefaultSettings));
     });
     // Only the close and the settings are reported, but the port is open again before the box
     // is: a host request while it shows reaches the radio.
@@ -62,8 +66,9 @@ void Form1::Text1_LostFocus()
     ResumeNext reopen;
     if (reopen.condition([&] { return !m_comport.PortOpen(); }))
         reopen([&] { m_comport.setPortOpen(true); });
+    logPortFailures("leaving the settings", step.errors() + reopen.errors());
     if (refused)
-        showMessage(InvalidSettingsText);
+        showMessage(InvalidSettingsText, step.errors());
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
@@ -78,8 +83,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 }
 
 // The editing handlers' messages wait for OK; the window keeps serving the host meanwhile.
-void Form1::showMessage(const QString &text)
+void Form1::showMessage(const QString &text, const QStringList &why)
 {
     QMessageBox box(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok, this);
+    box.setInformativeText(explainPortFailures(why));
     box.exec();
 }

@@ -5,6 +5,8 @@
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
 #include "ptt/pttswitch.h"
+#include "serial/portfailure.h"
+#include "serial/portmap.h"
 #include "serial/resumenext.h"
 
 #include <QCloseEvent>
@@ -74,6 +76,8 @@ void Form1::buildControls()
     m_Combo1->setCurrentIndex(-1);
     placeTwips(m_Combo1, 1560, 240, 1215, 315);
     m_Combo1->setToolTip(QStringLiteral("Set COM port for radio"));
+    // Which device or address each COM port stands for.
+    m_Combo1->setItemToolTips([](int index) { return deviceForPort(index + 1); });
     m_Combo1->setEnabled(false);
     m_Label1->setBuddy(m_Combo1);
 
@@ -217,19 +221,21 @@ void Form1::unload()
     close();
 }
 
-// One box for each failure of the port.
-void Form1::reportPortError()
+// One box for each failure of the port, with the port's own words beneath.
+void Form1::reportPortError(const QStringList &why)
 {
     if (m_portErrorBox || m_portFailureReported)
         return;
     m_portFailureReported = true;
-    m_portErrorBox = showNotice(QStringLiteral("PortErrorBox"), PortErrorText);
+    m_portErrorBox =
+        showNotice(QStringLiteral("PortErrorBox"), PortErrorText, explainPortFailures(why));
 }
 
-QMessageBox *Form1::showNotice(const QString &name, const QString &text)
+QMessageBox *Form1::showNotice(const QString &name, const QString &text, const QString &reason)
 {
     auto *box = new QMessageBox(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok, this);
     box->setObjectName(name);
+    box->setInformativeText(reason);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
@@ -245,6 +251,7 @@ void Form1::closeEvent(QCloseEvent *event)
         step([&] { m_comport.setRTSEnable(false); });
         step([&] { m_comport.setDTREnable(false); });
         step([&] { m_comport.setPortOpen(false); });
+        logPortFailures("closing", step.errors());
     }
     if (m_portErrorBox)
         m_portErrorBox->close();
@@ -270,7 +277,7 @@ void Form1::showAfterLoad()
 // indicator must not go on claiming transmit.
 void Form1::portLost(const QString &why)
 {
-    qWarning("zolvek-ptt: port failed: %s", qUtf8Printable(why));
+    logPortFailures("the port failed by itself", {why});
     m_Shape1->setFillColor(PttSwitch::Green);
-    reportPortError();
+    reportPortError({why});
 }

@@ -75,7 +75,7 @@ private:
     QColor indicatorColor() const override;
     void setIndicatorColor(const QColor &color) override;
     void unload() override;
-    void reportPortError() override;
+    void reportPortError(const QStringList &why) override;
     void portLost(const QString &why);
 
     void buildControls();
@@ -90,9 +90,10 @@ private:
     void Check1_Click();
     void Check2_Click();
     void ApplyTopmost();
-    void showMessage(const QString &text);
+    void showMessage(const QString &text, const QStringList &why);
     // A message that does not wait for OK: the window keeps serving the host while it shows.
-    QMessageBox *showNotice(const QString &name, const QString &text);
+    QMessageBox *showNotice(const QString &name, const QString &text,
+                            const QString &reason = QString());
     void saveOption(const QString &section, const QString &key, const QString &value);
 
     Indicator *m_Shape1 = nullptr;

@@ -2,6 +2,8 @@
 
 #include "serial/porterror.h"
 
+#include <QWheelEvent>
+
 ListComboBox::ListComboBox(QWidget *parent)
     : QComboBox(parent)
 {
@@ -18,4 +20,33 @@ void ListComboBox::setListIndex(int index)
                             .arg(count() - 1));
     setCurrentIndex(index);
     Q_EMIT clicked();
+}
+
+void ListComboBox::setItemToolTips(std::function<QString(int)> toolTip)
+{
+    m_toolTip = std::move(toolTip);
+    refreshToolTips();
+}
+
+void ListComboBox::refreshToolTips()
+{
+    if (!m_toolTip)
+        return;
+    for (int index = 0; index < count(); ++index)
+        setItemData(index, m_toolTip(index), Qt::ToolTipRole);
+}
+
+void ListComboBox::showPopup()
+{
+    refreshToolTips();
+    QComboBox::showPopup();
+}
+
+void ListComboBox::wheelEvent(QWheelEvent *event)
+{
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(event);
 }

@@ -5,15 +5,17 @@
 #include "app/valuecheckbox.h"
 #include "ptt/frames.h"
 #include "ptt/hostlink.h"
+#include "serial/portfailure.h"
 #include "serial/resumenext.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 #include "settings/textconv.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(lcStartup, "zolvek.startup")
+Q_LOGGING_CATEGORY(lcStartup, "zolvek.startup", QtInfoMsg)
 
 // Nothing that fails here stops the window from coming up: a failing step is skipped, and the
 // controls and the port keep the values they had.
@@ -27,15 +29,17 @@ void Form1::Form_Load()
 
     // The host is heard from the very start, before any option is loaded.
     step([&] { RegisterHostMessage(); });
+    bool linked = false;
     step([&] {
-        HookHostMessages(this, [this](const std::int32_t &command, const std::int32_t &state) {
-            ptt(command, state);
-        });
+        linked =
+            HookHostMessages(this, [this](const std::int32_t &command, const std::int32_t &state) {
+                ptt(command, state);
+            });
     });
 
     step([&] {
         m_Text1->setText(GetSetting(Options::App, Options::ComSection, Options::SettingsKey,
-                                    QStringLiteral("4800,n,8,2")));
+                                    Options::DefaultSettings));
     });
     step([&] { m_Combo1->setListIndex(roundToInt16(textToDouble(storedComPort()) - 1.0)); });
     // The port number comes from the store again, not from the list, so a number the list does
@@ -63,13 +67,31 @@ void Form1::Form_Load()
 
     m_FormReady = true;
 
-    step([&] { m_comport.setPortOpen(true); });
-    step([&] { m_comport.setDTREnable(false); });
-    step([&] { m_comport.setRTSEnable(false); });
-    step([&] { m_comport.Output(Frames::Opening); });
-    step([&] { m_comport.Output(Frames::Receive); });
+    ResumeNext radio;
+    radio([&] { m_comport.setPortOpen(true); });
+    const QStringList openFailure = radio.errors();
+    radio([&] { m_comport.setDTREnable(false); });
+    radio([&] { m_comport.setRTSEnable(false); });
+    radio([&] { m_comport.Output(Frames::Opening); });
+    radio([&] { m_comport.Output(Frames::Receive); });
 
-    // Not shown to the user; written for whoever started the utility from a terminal.
+    // Written for whoever started the utility from a terminal.
     for (const QString &error : step.errors())
         qCInfo(lcStartup, "skipped a start-up step: %s", qUtf8Printable(error));
+    logPortFailures("start-up", radio.errors());
+    // A radio that cannot be reached must not look ready behind a green indicator: said once,
+    // without holding anything up.
+    if (!openFailure.isEmpty())
+        reportPortError(openFailure);
+    // On a desktop without the link, host programs would find nothing to talk to: say so once.
+    const QString platform = QGuiApplication::platformName();
+    if (!linked && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
+        const QString why = QStringLiteral(
+                                "Host programs cannot switch the radio on this desktop (%1): the "
+                                "host message needs X11. Start the utility with QT_QPA_PLATFORM=xcb "
+                                "(XWayland).")
+                                .arg(platform);
+        qWarning("zolvek-ptt: no host link: %s", qUtf8Printable(why));
+        showNotice(QStringLiteral("HostLinkBox"), QStringLiteral("No host link"), why);
+    }
 }

@@ -3,6 +3,7 @@
 #include "ptt/frames.h"
 #include "ptt/pttwindow.h"
 #include "serial/commcontrol.h"
+#include "serial/portfailure.h"
 #include "serial/resumenext.h"
 
 #include <QEventLoop>
@@ -10,7 +11,8 @@
 #include <QTimer>
 #include <chrono>
 
-Q_LOGGING_CATEGORY(lcPtt, "zolvek.ptt")
+// Quiet unless asked for (QT_LOGGING_RULES="zolvek.ptt.debug=true").
+Q_LOGGING_CATEGORY(lcPtt, "zolvek.ptt", QtInfoMsg)
 
 PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent)
     : QObject(parent)
@@ -74,7 +76,8 @@ void PttSwitch::transmit()
     step([&] { m_port.setRTSEnable(false); });
     step([&] { m_port.setDTREnable(false); });
     m_window.setIndicatorColor(Green);
-    m_window.reportPortError();
+    logPortFailures("transmit", step.errors());
+    m_window.reportPortError(step.errors());
 }
 
 void PttSwitch::receive()
@@ -85,6 +88,7 @@ void PttSwitch::receive()
     step([&] { m_port.setRTSEnable(false); });
     step([&] { m_port.setDTREnable(false); });
     step([&] { m_port.releaseOutput(); });
+    logPortFailures("receive", step.errors());
     if (settling()) {
         // Joins the wait in progress, whose end sends the one receive frame. A wait that a
         // transmit has just overtaken, but that has not yet returned, starts again from now:
@@ -95,13 +99,13 @@ void PttSwitch::receive()
             m_loop->exit(Restarted);
         }
         if (step.failed())
-            m_window.reportPortError();
+            m_window.reportPortError(step.errors());
         return;
     }
     // The receive frame leaves from the end of the delay itself (Timer1_Timer); this request
     // returns once its wait is over, so a host that waits for "receive" hears of it only then.
     if (timer() && step.failed())
-        m_window.reportPortError();
+        m_window.reportPortError(step.errors());
 }
 
 void PttSwitch::sendReceiveFrame()
@@ -114,8 +118,9 @@ void PttSwitch::sendReceiveFrame()
         - (m_deadline - std::chrono::milliseconds(SettlingDelayMs));
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
+    logPortFailures("receive frame", step.errors());
     if (step.failed())
-        m_window.reportPortError();
+        m_window.reportPortError(step.errors());
 }
 
 // The settling delay. The event loop keeps running (and sleeping) while it lasts; returns false

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 // What the switching needs of the main window: its indicator, closing it, and telling the user
 // that the port failed.
@@ -14,6 +15,7 @@ public:
     virtual void setIndicatorColor(const QColor &color) = 0;
     // Closes the window, which ends the program.
     virtual void unload() = 0;
-    // Shown without blocking, so a host request is never held up by it.
-    virtual void reportPortError() = 0;
+    // Shown without blocking, so a host request is never held up by it; `why` are the port's
+    // own messages.
+    virtual void reportPortError(const QStringList &why) = 0;
 };

@@ -12,4 +12,6 @@ inline const QString ComPortKey = QStringLiteral("ComPort");
 inline const QString SettingsKey = QStringLiteral("Settings");
 inline const QString MinKey = QStringLiteral("Min");
 inline const QString TopKey = QStringLiteral("Top");
+// The line settings a first run starts with.
+inline const QString DefaultSettings = QStringLiteral("4800,n,8,2");
 } // namespace Options

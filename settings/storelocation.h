@@ -7,5 +7,8 @@
 // Platform part of the store: opens the per-user settings of `app`.
 std::unique_ptr<QSettings> openSettingsStore(const QString &app);
 QString settingsLocation(const QString &app);
+// A private folder of this user's for `app`'s own files beside the store (the lock that keeps
+// one utility per user), created when missing.
+QString privateFolder(const QString &app);
 // Creates what a first write needs, private to the user, where the platform allows it.
 void prepareSettingsStoreForWrite(const QString &app);

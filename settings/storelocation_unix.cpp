@@ -48,3 +48,13 @@ void prepareSettingsStoreForWrite(const QString &app)
 {
     preparePrivateFile(settingsLocation(app));
 }
+
+QString privateFolder(const QString &app)
+{
+    const QString folder = QFileInfo(settingsLocation(app)).absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    return folder;
+}

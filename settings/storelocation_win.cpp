@@ -1,5 +1,7 @@
 #include "settings/storelocation.h"
 
+#include <QDir>
+
 // The location earlier versions of this utility used, so a user's options carry over.
 QString settingsLocation(const QString &app)
 {
@@ -12,3 +14,11 @@ std::unique_ptr<QSettings> openSettingsStore(const QString &app)
 }
 
 void prepareSettingsStoreForWrite(const QString &) {}
+
+// The registry holds the options; the user's own temporary folder holds the rest.
+QString privateFolder(const QString &app)
+{
+    const QString folder = QDir::tempPath() + QStringLiteral("/") + app;
+    QDir().mkpath(folder);
+    return folder;
+}

@@ -1,5 +1,6 @@
 #include "serial/commcontrol.h"
 #include "serial/porterror.h"
+#include "serial/portfailure.h"
 #include "serial/portmap.h"
 #include "tests/ptypair_unix.h"
 #include "tests/testsupport.h"
@@ -46,6 +47,8 @@ private Q_SLOTS:
     void ptyCarriesFramesButNotLines();
     void missingDevice();
     void busyDevice();
+    void reasonsForTheOperator_data();
+    void reasonsForTheOperator();
 
 private:
     std::shared_ptr<FakePortLog> m_log;
@@ -289,11 +292,47 @@ void TestCommControl::busyDevice()
     CommControl first(safePortFactory());
     first.setPortOpen(true);
     CommControl second(safePortFactory());
-    QVERIFY(raisedNumber([&] { second.setPortOpen(true); }) != 0);
+    QString why;
+    try {
+        second.setPortOpen(true);
+    } catch (const PortError &error) {
+        why = explainPortFailure(error.message());
+    }
+    QVERIFY2(why.contains("busy") && why.contains("Another program"), qPrintable(why));
     QVERIFY(!second.PortOpen());
     first.setPortOpen(false);
     second.setPortOpen(true);
     QVERIFY(second.PortOpen());
+}
+
+void TestCommControl::reasonsForTheOperator_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("permission") << "Cannot open /dev/ttyUSB0: Permission denied"
+                                << "dialout";
+    QTest::newRow("busy") << "Cannot open /dev/ttyUSB0: Device or resource busy"
+                          << "Another program";
+    QTest::newRow("missing") << "Cannot open /dev/ttyUSB0: no such device"
+                             << "[Ports]";
+    QTest::newRow("refused") << "rfc2217://10.0.0.9:2217: Connection refused"
+                             << "server running";
+    QTest::newRow("silent")
+        << "rfc2217://10.0.0.9:2217: no answer to the COM port option within 2 s"
+        << "does not answer";
+    QTest::newRow("other") << "Cannot write to /dev/ttyUSB0: Input/output error"
+                           << "";
+}
+
+// The system's own words stay first; a hint for the common cases follows.
+void TestCommControl::reasonsForTheOperator()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, hint);
+    const QString explained = explainPortFailure(message);
+    QVERIFY(explained.startsWith(message));
+    QCOMPARE(explained.size() > message.size(), !hint.isEmpty());
+    QVERIFY2(explained.contains(hint), qPrintable(explained));
 }
 
 ZOLVEK_TEST_MAIN(TestCommControl, false)

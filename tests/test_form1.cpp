@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void storedCheckBoxes();
     void portThatCannotOpen();
     void labelCoversIndicator();
+    void portList();
     void panelOpensAndCloses();
     void collapsedPanelUnreachableByKeyboard();
 
@@ -286,6 +288,30 @@ void TestForm1::portThatCannotOpen()
     QCOMPARE(Text1(*form)->text(), "4800,n,8,2");
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    // Not a green "ready" in silence: said once, with the port's own words, without waiting.
+    QMessageBox *notice = portErrorBox(*form);
+    QVERIFY(notice && !notice->isModal());
+    QCOMPARE(notice->text(), "Com port error");
+    QVERIFY2(notice->informativeText().contains("fake open failed"),
+             qPrintable(notice->informativeText()));
+}
+
+// A stray wheel over the closed, unfocused port list switches nothing; each item names its device.
+void TestForm1::portList()
+{
+    auto form = loadedForm();
+    form->show();
+    Command1(*form)->click();
+    ListComboBox *list = Combo1(*form);
+    QVERIFY(!list->hasFocus());
+    QWheelEvent notch(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list, &notch);
+    QCOMPARE(list->ListIndex(), 0);
+    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "none"), "none");
+    QCOMPARE(list->itemText(2), "COM3");
+    QCOMPARE(list->itemData(2, Qt::ToolTipRole).toString(),
+             testStore().configHome() + "/missing-com3");
 }
 
 void TestForm1::labelCoversIndicator()

@@ -35,6 +35,7 @@ private Q_SLOTS:
     void everyInstanceReached();
     void burstFromOneSender();
     void noUtilityRunning();
+    void secondStartShowsTheFirst();
     void usageErrors_data();
     void usageErrors();
 };
@@ -169,6 +170,24 @@ void TestHostLinkX11::burstFromOneSender()
     QVERIFY(station.waitForFrames(frames + 1, 2000));
     const double latency = station.sim.named("frame").last().value("t").toDouble() - sent;
     QVERIFY2(latency < 0.5, qPrintable(QString::number(latency))); // the flood took seconds
+}
+
+// A second start with the same options finds the running utility, says so and ends, opening
+// nothing; the first one still switches the radio.
+void TestHostLinkX11::secondStartShowsTheFirst()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    QProcess second;
+    second.setProcessEnvironment(utilityEnvironment(station.configHome(), true));
+    second.start(binaryPath("zolvek-ptt"), {});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(second.readAllStandardOutput().startsWith("zolvek-ptt: already running"));
+    QCOMPARE(station.sim.named("connected").size(), 1);
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(3));
+    QCOMPARE(station.sim.named("frame").last().value("hex").toString(), "0100000007");
 }
 
 void TestHostLinkX11::noUtilityRunning()

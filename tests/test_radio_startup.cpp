@@ -55,6 +55,8 @@ private Q_SLOTS:
     void serverWithoutComPortOption();
     void serverGoneMidSession();
     void utilityKeepsRunningWhenRadioSilent();
+    void commandLine_data();
+    void commandLine();
 };
 
 void TestRadioStartup::utilityBringsRadioUpInReceive()
@@ -192,6 +194,41 @@ void TestRadioStartup::utilityKeepsRunningWhenRadioSilent()
     QCOMPARE(utility.state(), QProcess::Running);
     utility.kill();
     utility.waitForFinished(5000);
+}
+
+void TestRadioStartup::commandLine_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("status");
+    for (const char *program : {"zolvek-ptt", "zolvek-send", "ft847-sim"}) {
+        QTest::addRow("%s --help", program) << program << "--help" << 0;
+        QTest::addRow("%s --version", program) << program << "--version" << 0;
+    }
+    QTest::newRow("zolvek-ptt unknown option") << "zolvek-ptt"
+                                               << "--transmit" << 2;
+}
+
+// Answered and done: the radio that COM1 maps to never hears from the utility.
+void TestRadioStartup::commandLine()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, option);
+    QFETCH(int, status);
+    SimProcess sim;
+    QVERIFY(sim.start());
+    testStore().mapPort(1, sim.url());
+    QProcess run;
+    run.setProcessEnvironment(utilityEnvironment(testStore().configHome()));
+    run.start(binaryPath(program), {option});
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitCode(), status);
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    if (option == "--version")
+        QCOMPARE(out.trimmed(), program + " " + ZOLVEK_VERSION);
+    else if (status == 0)
+        QVERIFY(out.contains("--version"));
+    QVERIFY(sim.waitForEvent("connected", 300).isEmpty());
 }
 
 ZOLVEK_TEST_MAIN(TestRadioStartup, false)

@@ -32,11 +32,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ft847-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZOLVEK_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A virtual Yaesu FT-847 behind an RFC 2217 serial port server."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption listen(
         QStringLiteral("listen"),
         QStringLiteral("Address to listen on (default 127.0.0.1:0, a free port)."),

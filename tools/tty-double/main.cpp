@@ -39,6 +39,9 @@ int main(int argc, char **argv)
         } else if (!std::strcmp(argv[at], "--help")) {
             usage(stdout);
             return 0;
+        } else if (!std::strcmp(argv[at], "--version")) {
+            std::printf("tty-double %s\n", ZOLVEK_VERSION);
+            return 0;
         } else if (!std::strcmp(argv[at], "--")) {
             ++at;
             break;

@@ -10,12 +10,19 @@
 
 namespace {
 
+const char *const Usage = "usage: zolvek-send tx | rx | exit | COMMAND STATE\n"
+                          "Sends the ZOLVEKFUNC message to every zolvek-ptt window on the display.\n"
+                          "  tx         switch the radio to transmit (0 1)\n"
+                          "  rx         switch the radio to receive (0 0)\n"
+                          "  exit       close the utility (1 0)\n"
+                          "  --help     show this and exit\n"
+                          "  --version  show the version and exit\n"
+                          "Exit: 0 when a window was reached, 1 when none was or the display\n"
+                          "cannot be opened, 2 for a usage error.\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: zolvek-send tx | rx | exit | COMMAND STATE\n"
-                         "  tx    switch the radio to transmit (0 1)\n"
-                         "  rx    switch the radio to receive (0 0)\n"
-                         "  exit  close the utility (1 0)\n");
+    std::fputs(Usage, stderr);
     return 2;
 }
 
@@ -36,6 +43,16 @@ int main(int argc, char *argv[])
 {
     std::int32_t command = 0;
     std::int32_t state = 0;
+    // Plain libxcb and no Qt: the sender is what a host script runs, so the two standard
+    // options are answered here by hand.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("zolvek-send %s\n", ZOLVEK_VERSION);
+        return 0;
+    }
     if (argc == 2 && std::strcmp(argv[1], "tx") == 0) {
         state = 1;
     } else if (argc == 2 && std::strcmp(argv[1], "rx") == 0) {
