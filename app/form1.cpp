@@ -5,6 +5,7 @@
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
 #include "ptt/pttswitch.h"
+#include "ptt/rigctllistener.h"
 #include "serial/portfailure.h"
 #include "serial/portmap.h"
 #include "serial/resumenext.h"
@@ -199,6 +200,31 @@ void Form1::Command1_Click()
         m_Check2->setEnabled(false);
         setWidth(collapsedWidth());
     }
+}
+
+QString Form1::startRigctlListener(const QString &address)
+{
+    RigctlListener::Radio radio;
+    radio.switchTo = [this](bool transmit) {
+        return m_ptt->switchTo(transmit);
+    };
+    radio.transmitting = [this] {
+        return m_Shape1->FillColor() == PttSwitch::Red;
+    };
+    radio.transmitRequests = [this] {
+        return m_ptt->transmitRequests();
+    };
+    auto *listener = new RigctlListener(std::move(radio), this);
+    QString why;
+    if (listener->listen(address, &why))
+        return listener->address();
+    delete listener;
+    qWarning("zolvek-ptt: no rigctl listener: %s", qUtf8Printable(why));
+    showNotice(QStringLiteral("ListenFailedBox"), QStringLiteral("No rigctl listener"),
+               why
+                   + QStringLiteral("\nHost programs that use Hamlib NET rigctl cannot key the "
+                                    "radio; the window message still works."));
+    return QString();
 }
 
 void Form1::ptt(const std::int32_t &command, const std::int32_t &state)

@@ -52,6 +52,11 @@ public:
 
     void Command1_Click();
 
+    // Serves Hamlib's NET rigctl protocol on ADDR (PORT, HOST:PORT or [IPV6]:PORT) beside the
+    // host message. A port that cannot be listened on is said (standard error and a notice);
+    // the utility goes on without it. Returns the address listened on, or empty.
+    QString startRigctlListener(const QString &address);
+
     // Switches the radio: command 0 with state 1 transmits, with state 0 receives; command 1
     // closes the utility. The two values are read, never written.
     void ptt(const std::int32_t &command, const std::int32_t &state);

@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "app/singleinstance.h"
 #include "settings/options.h"
+#include "settings/settingsstore.h"
 #include "settings/storelocation.h"
 
 #include <QApplication>
@@ -12,7 +13,7 @@ namespace {
 
 // --help and --version answer and end the program before anything is opened (no display, no
 // port); anything else the program does not know ends it with 2.
-int readCommandLine(int argc, char *argv[])
+int readCommandLine(int argc, char *argv[], QString *listen)
 {
     QCoreApplication reading(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zolvek-ptt"));
@@ -23,6 +24,13 @@ int readCommandLine(int argc, char *argv[])
         "window the message ZOLVEKFUNC. Options are kept in the per-user store (KELD)."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption listenOption(
+        QStringLiteral("listen"),
+        QStringLiteral("Serve Hamlib's NET rigctl protocol (as rigctld does) on ADDR: PORT on "
+                       "loopback, HOST:PORT or [IPV6]:PORT. Anyone who can reach the address can "
+                       "key the transmitter. Default: [Host] Listen in the store, else off."),
+        QStringLiteral("ADDR"));
+    parser.addOption(listenOption);
     if (!parser.parse(reading.arguments())) {
         std::fprintf(stderr, "zolvek-ptt: %s\n", qUtf8Printable(parser.errorText()));
         return 2;
@@ -40,6 +48,7 @@ int readCommandLine(int argc, char *argv[])
         std::printf("zolvek-ptt %s\n", ZOLVEK_VERSION);
         return 0;
     }
+    *listen = parser.value(listenOption);
     return -1;
 }
 
@@ -47,8 +56,9 @@ int readCommandLine(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    QString listen;
     if (argc > 1) {
-        if (const int status = readCommandLine(argc, argv); status >= 0)
+        if (const int status = readCommandLine(argc, argv, &listen); status >= 0)
             return status;
     }
     chooseDesktopBackEnd();
@@ -74,5 +84,13 @@ int main(int argc, char *argv[])
     });
     window.Form_Load();
     window.showAfterLoad();
+    if (listen.isEmpty())
+        listen =
+            GetSetting(Options::App, Options::HostSection, Options::ListenKey, QString()).trimmed();
+    if (!listen.isEmpty()) {
+        const QString address = window.startRigctlListener(listen);
+        if (!address.isEmpty())
+            std::fprintf(stderr, "zolvek-ptt: rigctl listener on %s\n", qUtf8Printable(address));
+    }
     return app.exec();
 }

@@ -31,10 +31,8 @@ void Form1::Form_Load()
     step([&] { RegisterHostMessage(); });
     bool linked = false;
     step([&] {
-        linked =
-            HookHostMessages(this, [this](const std::int32_t &command, const std::int32_t &state) {
-                ptt(command, state);
-            });
+        linked = HookHostMessages(this, [this](const std::int32_t &command,
+                                               const std::int32_t &state) { ptt(command, state); });
     });
 
     step([&] {
@@ -86,11 +84,11 @@ void Form1::Form_Load()
     // On a desktop without the link, host programs would find nothing to talk to: say so once.
     const QString platform = QGuiApplication::platformName();
     if (!linked && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {
-        const QString why = QStringLiteral(
-                                "Host programs cannot switch the radio on this desktop (%1): the "
-                                "host message needs X11. Start the utility with QT_QPA_PLATFORM=xcb "
-                                "(XWayland).")
-                                .arg(platform);
+        const QString why =
+            QStringLiteral("Host programs cannot switch the radio on this desktop (%1): the "
+                           "host message needs X11. Start the utility with QT_QPA_PLATFORM=xcb "
+                           "(XWayland).")
+                .arg(platform);
         qWarning("zolvek-ptt: no host link: %s", qUtf8Printable(why));
         showNotice(QStringLiteral("HostLinkBox"), QStringLiteral("No host link"), why);
     }

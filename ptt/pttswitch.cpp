@@ -34,6 +34,16 @@ PttSwitch::~PttSwitch()
 
 void PttSwitch::ptt(const std::int32_t &command, const std::int32_t &state)
 {
+    if (command == 0 && (state == 0 || state == 1)) {
+        switchTo(state == 1);
+    } else if (command == 1) {
+        cancelSettling();
+        m_window.unload();
+    }
+}
+
+bool PttSwitch::switchTo(bool transmitting)
+{
     struct Depth
     {
         PttSwitch &self;
@@ -44,20 +54,12 @@ void PttSwitch::ptt(const std::int32_t &command, const std::int32_t &state)
         }
         ~Depth() { --self.m_depth; }
     } depth(*this);
-
-    if (command == 0) {
-        if (state == 0)
-            receive();
-        else if (state == 1)
-            transmit();
-    } else if (command == 1) {
-        cancelSettling();
-        m_window.unload();
-    }
+    return transmitting ? transmit() : receive();
 }
 
-void PttSwitch::transmit()
+bool PttSwitch::transmit()
 {
+    ++m_transmits;
     // A receive still settling is overtaken: its frame must not follow this one.
     cancelSettling();
     ResumeNext step;
@@ -69,7 +71,7 @@ void PttSwitch::transmit()
     step([&] { m_port.releaseOutput(); });
     if (!step.failed()) {
         m_window.setIndicatorColor(Red);
-        return;
+        return true;
     }
     // Half a transmit is worse than none: drop the lines again so the radio is not left keyed
     // by a request that did not get through.
@@ -78,9 +80,10 @@ void PttSwitch::transmit()
     m_window.setIndicatorColor(Green);
     logPortFailures("transmit", step.errors());
     m_window.reportPortError(step.errors());
+    return false;
 }
 
-void PttSwitch::receive()
+bool PttSwitch::receive()
 {
     ResumeNext step;
     // Both lines drop in one packet, as they rose.
@@ -100,12 +103,15 @@ void PttSwitch::receive()
         }
         if (step.failed())
             m_window.reportPortError(step.errors());
-        return;
+        return !step.failed();
     }
     // The receive frame leaves from the end of the delay itself (Timer1_Timer); this request
     // returns once its wait is over, so a host that waits for "receive" hears of it only then.
-    if (timer() && step.failed())
+    m_frameFailed = false;
+    const bool waited = timer();
+    if (waited && step.failed())
         m_window.reportPortError(step.errors());
+    return !step.failed() && !m_frameFailed;
 }
 
 void PttSwitch::sendReceiveFrame()
@@ -119,6 +125,7 @@ void PttSwitch::sendReceiveFrame()
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
     logPortFailures("receive frame", step.errors());
+    m_frameFailed = step.failed();
     if (step.failed())
         m_window.reportPortError(step.errors());
 }

@@ -37,6 +37,12 @@ public:
     // command 0: state 1 transmit, state 0 receive; command 1: close the utility. Anything else
     // changes nothing.
     void ptt(const std::int32_t &command, const std::int32_t &state);
+    // The same switch for front doors that answer their caller (the rigctl listener): true when
+    // it reached the radio (for receive: the lines dropped and the receive frame went out, or
+    // the request joined a wait in progress).
+    bool switchTo(bool transmitting);
+    // How many transmits have been asked for, from any front door.
+    quint64 transmitRequests() const { return m_transmits; }
     // A click on the indicator: red switches to receive, anything else to transmit.
     void Label3_Click();
 
@@ -50,8 +56,8 @@ private:
     // Why the settling wait's event loop returned.
     enum LoopExit { Expired = 1, Cancelled = 2, Restarted = 3 };
 
-    void transmit();
-    void receive();
+    bool transmit();
+    bool receive();
     void sendReceiveFrame();
     bool timer();
     void armSettlingTimer();
@@ -66,5 +72,7 @@ private:
     QEventLoop *m_loop = nullptr;
     bool m_cancelled = false;
     int m_depth = 0;
+    quint64 m_transmits = 0;
+    bool m_frameFailed = false;
     int m_deepest = 0;
 };
