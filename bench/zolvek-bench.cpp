@@ -305,6 +305,69 @@ public:
     double highAfterOpen = 0; // how long the lines the driver raised stayed high, ms
 };
 
+// "T 1" on a held TCP connection to the frame it makes at a tty-double device, for a rigctl server
+// run by the double: Hamlib's rigctld for the FT-847 (its PTT frame) or the utility's listener
+// (its transmit frame). Both drive the same kind of port, timed by the same log.
+std::vector<double> rigctlServerLatencies(const QString &bin, bool ours, int requests)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        QTemporaryDir config;
+        const QString link = config.path() + QStringLiteral("/radio");
+        writeStore(config.path(), link);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QStringList command{"--json", "--link", link, "--"};
+        if (ours)
+            command << bin + QStringLiteral("/zolvek-ptt") << "--listen"
+                    << QStringLiteral("127.0.0.1:%1").arg(port);
+        else
+            command << "rigctld"
+                    << "-m"
+                    << "1001"
+                    << "-r" << link << "-T"
+                    << "127.0.0.1"
+                    << "-t" << QString::number(port) << "-C"
+                    << "write_delay=0,post_write_delay=0";
+        Radio device(bin + QStringLiteral("/tty-double"), command, env);
+        QTcpSocket client;
+        const double deadline = now() + 10;
+        while (now() < deadline && client.state() != QAbstractSocket::ConnectedState) {
+            client.connectToHost(QHostAddress::LocalHost, port);
+            if (!client.waitForConnected(500)) {
+                client.abort();
+                QThread::msleep(50);
+            }
+        }
+        if (client.state() != QAbstractSocket::ConnectedState)
+            continue; // the port was taken meanwhile: another
+        client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const QString keyed = ours ? QStringLiteral("0100000007") : QStringLiteral("0000000008");
+        std::vector<double> latencies;
+        for (int i = 0; i < requests; ++i) {
+            const double sent = now();
+            client.write("T 1\n");
+            client.flush();
+            const QJsonObject frame = device.next([&keyed](const QJsonObject &e) {
+                return e.value("event") == "frame" && e.value("hex") == keyed;
+            });
+            latencies.push_back((frame.value("t").toDouble() - sent) * 1000);
+            while (!client.canReadLine())
+                if (!client.waitForReadyRead(3000))
+                    throw std::runtime_error("no answer to T 1");
+            client.readAll();
+        }
+        client.write("T 0\n");
+        client.waitForReadyRead(3000);
+        return latencies;
+    }
+    throw std::runtime_error("no rigctl server listened");
+}
+
 // Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to the
 // PTT frame at the terminal.
 std::vector<double> rigctldLatencies(bool noDelays, int requests)
@@ -584,6 +647,8 @@ int main(int argc, char *argv[])
         const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
+        const std::vector<double> localRigctld = rigctlServerLatencies(bin, false, 200);
+        const std::vector<double> localListener = rigctlServerLatencies(bin, true, 200);
 
         figures.push_back(
             summarise("Transmit: host message to lines high at the radio", toLines, "ms", true));
@@ -612,6 +677,15 @@ int main(int argc, char *argv[])
                                  ours / percentile(rigDefault, 0.5), 0, "", "x", 1});
         figures.push_back(Figure{"Ratio: our transmit frame median / rigctld no delays",
                                  ours / percentile(rigNoDelay, 0.5), 0, "", "x", 1});
+        figures.push_back(summarise("Local port, T 1 over rigctl: rigctld -m 1001, no write "
+                                    "delays, to its PTT frame",
+                                    localRigctld, "ms", true));
+        figures.push_back(summarise("Local port, T 1 over rigctl: the utility's listener, to "
+                                    "its transmit frame",
+                                    localListener, "ms", true));
+        figures.push_back(Figure{"Ratio: our rigctl listener median / rigctld no delays",
+                                 percentile(localListener, 0.5) / percentile(localRigctld, 0.5), 0,
+                                 "", "x", 1});
         figures.push_back(
             summarise("Floor: host message to another X client (no utility)", xFloor, "ms", true));
         figures.push_back(

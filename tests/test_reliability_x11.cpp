@@ -93,6 +93,7 @@ private Q_SLOTS:
     void radioLostWhileTransmitting();
     void radioLostDuringReceiveDelay();
     void lostRadioBackByItself();
+    void boxOverASettlingWait();
     void nothingLostWhenKilled();
     void exitWhileTransmitting();
 
@@ -261,6 +262,47 @@ void TestReliabilityX11::lostRadioBackByItself()
     QCOMPARE(send({"tx"}), 0);
     QVERIFY(station.waitForFrames(1));
     reopenedThenKeyed(station.sim.radioActions());
+}
+
+// "Invalid comport settings" opened while a receive settles: the radio still gets its receive
+// frame 1200 ms after the lines dropped, and a transmit while the box shows keys it.
+void TestReliabilityX11::boxOverASettlingWait()
+{
+    Station station;
+    std::uint32_t window = 0;
+    QVERIFY(startKeyed(station, &window));
+    clickAt(window, MoreButton.x(), MoreButton.y());
+    clickAt(window, SettingsBox.x(), SettingsBox.y());
+    pressKeys("End");
+    const int frames = station.frames();
+    QCOMPARE(send({"rx"}), 0);
+    typeText("x"); // refused: the port keeps its settings
+    pressKeys("Tab");
+    QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 1, 5000);
+    QVERIFY(station.waitForFrames(frames + 1, 3000));
+    QCOMPARE(windowsTitled(BoxTitle), 1); // the frame went out under the box
+    // The receive's drop: the first lines down after the transmit frame.
+    double dropped = 0;
+    bool keyed = false;
+    for (const QJsonObject &event : station.sim.events()) {
+        keyed = keyed || event.value("hex") == "0100000007";
+        if (keyed && event.value("event") == "lines" && event.value("dtr") == false) {
+            dropped = event.value("t").toDouble();
+            break;
+        }
+    }
+    const QJsonObject frame = station.sim.named("frame").last();
+    QCOMPARE(frame.value("hex").toString(), "0300000007");
+    const double settled = frame.value("t").toDouble() - dropped;
+    qInfo("receive frame %.1f ms after the lines dropped, under the box", settled * 1000);
+    QVERIFY2(settled >= 1.2 && settled < 1.3, qPrintable(QString::number(settled)));
+
+    QCOMPARE(send({"tx"}), 0);
+    QVERIFY(station.waitForFrames(frames + 2));
+    QCOMPARE(station.sim.named("frame").last().value("hex").toString(), "0100000007");
+    QCOMPARE(station.sim.radioActions().last(2),
+             (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
+    QVERIFY(answerMessageBox(BoxTitle));
 }
 
 void TestReliabilityX11::nothingLostWhenKilled()
