@@ -295,7 +295,8 @@ void TestReliabilityX11::boxOverASettlingWait()
     QCOMPARE(frame.value("hex").toString(), "0300000007");
     const double settled = frame.value("t").toDouble() - dropped;
     qInfo("receive frame %.1f ms after the lines dropped, under the box", settled * 1000);
-    QVERIFY2(settled >= 1.2 && settled < 1.3, qPrintable(QString::number(settled)));
+    // The radio stamps what it reads when it wakes, a few ms either way (see the benchmark).
+    QVERIFY2(settled >= 1.19 && settled < 1.3, qPrintable(QString::number(settled)));
 
     QCOMPARE(send({"tx"}), 0);
     QVERIFY(station.waitForFrames(frames + 2));
