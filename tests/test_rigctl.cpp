@@ -103,23 +103,28 @@ void TestRigctl::hamlibClientKeysAndReleases()
     rigctl.start("rigctl", {"-m", "2", "-r", QStringLiteral("127.0.0.1:%1").arg(m_port), "-"});
     QVERIFY(rigctl.waitForStarted(5000));
     rigctl.write("T 1\nt\n");
-    QByteArray out = answer(rigctl, 4);
+    QByteArray out = answer(rigctl, 3); // "\nT 1 \nt 1\n"
     QVERIFY2(out.contains("t 1"), out.constData());
     QVERIFY(linesAtRadio(true));
     QCOMPARE(m_sim.named("frame").last().value("hex").toString(), "0100000007");
-    rigctl.write("T 0\n");
-    out = answer(rigctl, 6, &out);
+    // rigctl runs its commands one after the other: "t" is read back once "T 0" is answered.
+    rigctl.write("T 0\nt\n");
+    const QDeadlineTimer deadline(5000);
+    while (!out.contains("t 0\n") && !deadline.hasExpired()) {
+        QTest::qWait(1);
+        out += rigctl.readAll();
+    }
     const double answered = monotonicSeconds();
+    QVERIFY2(out.contains("t 0\n"), out.constData());
     const double frame = m_sim.named("frame").last().value("t").toDouble();
     QCOMPARE(m_sim.named("frame").last().value("hex").toString(), "0300000007");
     QVERIFY(frame <= answered);
     const double settled = frame - m_sim.named("lines").last().value("t").toDouble();
     QVERIFY2(settled >= 1.2 && settled < 1.6, qPrintable(QString::number(settled)));
-    rigctl.write("t\nq\n");
+    rigctl.write("q\n");
     rigctl.closeWriteChannel();
     QTRY_VERIFY_WITH_TIMEOUT(rigctl.state() == QProcess::NotRunning, 5000);
     QCOMPARE(rigctl.exitCode(), 0);
-    QVERIFY2(rigctl.readAll().contains("t 0"), out.constData());
 }
 
 void TestRigctl::badInputAnsweredNotKept_data()
@@ -133,7 +138,8 @@ void TestRigctl::badInputAnsweredNotKept_data()
     QTest::newRow("unknown") << QByteArrayList{"\\get_level RFPOWER\n"} << QByteArray("RPRT -11\n");
     QTest::newRow("T without value") << QByteArrayList{"T\n"} << QByteArray("RPRT -11\n");
     QTest::newRow("half lines") << QByteArrayList{"F 7074", "000\r\n"} << QByteArray("RPRT 0\n");
-    QTest::newRow("extended form") << QByteArrayList{"+\\get_vfo\n"} << QByteArray("get_vfo:\n");
+    QTest::newRow("extended form")
+        << QByteArrayList{"+\\get_vfo\n"} << QByteArray("get_vfo:\nVFO: VFOA\nRPRT 0\n");
 }
 
 // Nothing a client sends crashes the listener, grows without bound or keys the radio by
@@ -146,9 +152,8 @@ void TestRigctl::badInputAnsweredNotKept()
     QVERIFY(connectClient(client));
     QByteArray got;
     for (const QByteArray &piece : pieces)
-        got = ask(client, piece, pieces.last() == piece ? 1 : 0);
-    QVERIFY2(got.startsWith(expected), got.constData());
-    answer(client, 4); // the rest of a longer answer
+        got = ask(client, piece, pieces.last() == piece ? int(expected.count('\n')) : 0);
+    QCOMPARE(got, expected);
     QCOMPARE(ask(client, "v\n"), QByteArray("VFOA\n"));
     QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
 }
