@@ -31,6 +31,19 @@ int readCommandLine(int argc, char *argv[], QString *listen)
                        "key the transmitter. Default: [Host] Listen in the store, else off."),
         QStringLiteral("ADDR"));
     parser.addOption(listenOption);
+    // Qt's own options (-platform xcb, -display :1, -style ...) stay Qt's: known here, left alone.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char *name : {"platform", "display", "style", "stylesheet", "geometry",
+                             "qwindowgeometry", "qwindowtitle", "qwindowicon", "title"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    for (const char *name : {"reverse", "sync", "nograb", "dograb"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
     if (!parser.parse(reading.arguments())) {
         std::fprintf(stderr, "zolvek-ptt: %s\n", qUtf8Printable(parser.errorText()));
         return 2;
