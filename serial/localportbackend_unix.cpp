@@ -1,7 +1,6 @@
 #include "serial/localportbackend_unix.h"
 
 #include "serial/porterror.h"
-#include "serial/portmap.h"
 
 #include <QDeadlineTimer>
 #include <cerrno>
@@ -102,10 +101,6 @@ void LocalPortBackend::requireOpen() const
 
 void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
 {
-    if (isSystemConsole(m_device))
-        throw PortError(
-            PortError::PortUnavailable,
-            QStringLiteral("Refusing to open %1: it is the system console").arg(m_device));
     if (::access(m_device.toLocal8Bit().constData(), F_OK) != 0)
         throw PortError(PortError::PortUnavailable,
                         QStringLiteral("Cannot open %1: no such device").arg(m_device));

@@ -1,7 +1,6 @@
 #include "serial/localportbackend_win.h"
 
 #include "serial/porterror.h"
-#include "serial/portmap.h"
 
 namespace {
 
@@ -80,10 +79,6 @@ void LocalPortBackend::requireOpen() const
 
 void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
 {
-    if (isSystemConsole(m_device))
-        throw PortError(
-            PortError::PortUnavailable,
-            QStringLiteral("Refusing to open %1: it is the system console").arg(m_device));
     // The port is opened for writing only: the radio's answers are never read, and nothing then
     // piles up unread in the program.
     if (!m_port.open(QIODevice::WriteOnly))

@@ -1,6 +1,7 @@
 #include "serial/portbackend.h"
 
 #include "serial/porterror.h"
+#include "serial/portmap.h"
 #include "serial/rfc2217portbackend.h"
 
 #include <QRegularExpression>
@@ -20,5 +21,10 @@ std::unique_ptr<PortBackend> createPortBackend(const QString &address)
                         QStringLiteral("No serial port can be reached at %1").arg(address));
     if (address.isEmpty())
         throw PortError(PortError::InvalidPortNumber, QStringLiteral("No device for the port"));
+    // One rule for every local back end: the system console is never opened.
+    if (isSystemConsole(address))
+        throw PortError(
+            PortError::PortUnavailable,
+            QStringLiteral("Refusing to open %1: it is the system console").arg(address));
     return createLocalPortBackend(address);
 }

@@ -225,7 +225,7 @@ void TestCommControl::addressesFromStore()
     QCOMPARE(deviceForPort(3), "rfc2217://127.0.0.1:4000");
     // Unmapped numbers fall back to the platform's own names. Only the names are compared:
     // nothing here creates a port object, so no device is opened.
-    QCOMPARE(deviceForPort(2), "/dev/ttyS1");
+    QCOMPARE(deviceForPort(2), "/dev/ttyS1"); // a name only, never opened
     QCOMPARE(defaultDeviceForPort(4), "/dev/ttyS3");
     testStore().reset();
 }

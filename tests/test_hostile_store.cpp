@@ -221,7 +221,7 @@ void TestHostileStore::storeThatCannotBeRead()
     QCOMPARE(Check1(form)->Value(), 0);
     QVERIFY(comport(form).PortOpen());
     // The fake port only records the name it was given; no device is opened.
-    QVERIFY(log->actions.first().startsWith("open /dev/ttyS0 "));
+    QVERIFY(log->actions.first().startsWith("open /dev/ttyS0 ")); // the fake: never opened
 }
 
 void TestHostileStore::storeThatCannotBeWritten_data()

@@ -59,8 +59,8 @@ struct FakePortLog
 
 PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
 
-// The real port backends for tests, except that the machine's own serial ports (/dev/ttyS*, the
-// system console among them, or a link to one) are never opened: reaching for one fails the
+// The real port backends for tests; the machine's own serial ports are never opened (/dev/ttyS*,
+// the system console among them, or a link to one): reaching for one fails the
 // running test, since it means the store's mapping was lost.
 PortBackendFactory safePortFactory();
 
