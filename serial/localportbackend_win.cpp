@@ -42,8 +42,14 @@ std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device)
     return std::make_unique<LocalPortBackend>(device);
 }
 
-bool localPortTakes(const LineSettings &)
+bool localPortTakes(const LineSettings &settings)
 {
+    // The system's serial drivers take 1.5 stop bits only with 5 data bits, and 2 only with 6 or
+    // more; anything else would fail later, at open, instead of when it is typed.
+    if (settings.stopBits == LineSettings::StopBits::OneAndHalf)
+        return settings.dataBits == 5;
+    if (settings.stopBits == LineSettings::StopBits::Two)
+        return settings.dataBits != 5;
     return true;
 }
 
