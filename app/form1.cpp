@@ -4,6 +4,7 @@
 #include "app/indicator.h"
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
+#include "app/windowframe.h"
 #include "ptt/pttswitch.h"
 #include "ptt/rigctllistener.h"
 #include "serial/portfailure.h"
@@ -153,7 +154,7 @@ void Form1::buildControls()
 
 float Form1::Width() const
 {
-    return static_cast<float>(toTwips(frameGeometry().width()));
+    return static_cast<float>(toTwips(width() + windowFrameWidth(this)));
 }
 
 float Form1::ScaleWidth() const

@@ -2,6 +2,7 @@
 
 #include "ptt/wndprocs.h"
 
+#include <QGuiApplication>
 #include <QWidget>
 
 std::uint32_t PttMessageId = 0;
@@ -13,9 +14,9 @@ void RegisterHostMessage()
 
 bool HookHostMessages(QWidget *window, HostRequestHandler handler)
 {
-    SetHostPttRoutine(std::move(handler));
-    const HWND handle = reinterpret_cast<HWND>(window->winId());
-    const WNDPROC procedure = HostWindowProc;
-    PreviousWindowProc = HookWindow(handle, procedure);
-    return PreviousWindowProc != 0;
+    // Only the windows platform gives a window a Win32 procedure; an offscreen window's handle
+    // is no window of the system's.
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        return false;
+    return HookHostWindow(reinterpret_cast<HWND>(window->winId()), std::move(handler));
 }
