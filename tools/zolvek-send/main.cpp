@@ -1,6 +1,7 @@
 // zolvek-send: the host side of the utility's message link, for scripts and tests.
 //   zolvek-send tx | rx | exit | COMMAND STATE
-#include "tools/zolvek-send/hostsender.h"
+#include "settings/hostcontract.h"
+#include "tools/zolvek-send/sendrequest.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -11,14 +12,14 @@
 namespace {
 
 const char *const Usage = "usage: zolvek-send tx | rx | exit | COMMAND STATE\n"
-                          "Sends the ZOLVEKFUNC message to every zolvek-ptt window on the display.\n"
+                          "Sends the ZOLVEKFUNC message to every zolvek-ptt window.\n"
                           "  tx         switch the radio to transmit (0 1)\n"
                           "  rx         switch the radio to receive (0 0)\n"
                           "  exit       close the utility (1 0)\n"
                           "  --help     show this and exit\n"
                           "  --version  show the version and exit\n"
-                          "Exit: 0 when a window was reached, 1 when none was or the display\n"
-                          "cannot be opened, 2 for a usage error.\n";
+                          "Exit: 0 when a window was reached, 1 when none was or the desktop\n"
+                          "cannot be reached, 2 for a usage error.\n";
 
 int usage()
 {
@@ -43,7 +44,7 @@ int main(int argc, char *argv[])
 {
     std::int32_t command = 0;
     std::int32_t state = 0;
-    // Plain libxcb and no Qt: the sender is what a host script runs, so the two standard
+    // No Qt: the sender is what a host script runs, so the two standard
     // options are answered here by hand.
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(Usage, stdout);
@@ -66,18 +67,15 @@ int main(int argc, char *argv[])
         return usage();
     }
 
-    HostSender sender;
-    if (!sender.isOpen()) {
-        const char *display = std::getenv("DISPLAY");
-        std::fprintf(stderr, "zolvek-send: cannot open display \"%s\"\n", display ? display : "");
+    std::string why;
+    const int reached = sendToUtilities(command, state, &why);
+    if (reached < 0) {
+        std::fprintf(stderr, "zolvek-send: %s\n", why.c_str());
         return 1;
     }
-    int reached = 0;
-    for (const std::uint32_t window : sender.findWindows())
-        reached += sender.send(window, command, state) ? 1 : 0;
     if (reached == 0) {
         std::fprintf(stderr, "zolvek-send: no window titled \"%s\" found\n",
-                     HostSender::WindowTitle);
+                     HostContract::WindowTitle);
         return 1;
     }
     return 0;
