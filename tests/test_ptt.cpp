@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "app/indicator.h"
 #include "ptt/pttswitch.h"
+#include "tests/cputime.h"
 #include "tests/form1controls.h"
 #include "tests/testsupport.h"
 
@@ -14,7 +15,6 @@
 #include <QTest>
 #include <QTimer>
 #include <cmath>
-#include <sys/resource.h>
 
 namespace {
 
@@ -22,14 +22,6 @@ const QColor Red(255, 0, 0);
 const QColor Green(0, 255, 0);
 
 constexpr qint64 NsPerMs = 1000000;
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Delivers a request from the event loop, as a host message or a click would arrive.
 void requestLater(Form1 &form, int command, int state, int afterMs = 0)
@@ -383,9 +375,9 @@ void TestPtt::portFailures()
 
 void TestPtt::waitingCostsNoCpu()
 {
-    const double before = cpuSeconds();
+    const double before = processCpuSeconds();
     m_form->ptt(0, 0);
-    const double used = cpuSeconds() - before;
+    const double used = processCpuSeconds() - before;
     qInfo("CPU time during one %d ms settling delay: %.1f ms", PttSwitch::SettlingDelayMs,
           used * 1000);
     QVERIFY(used < 0.2);

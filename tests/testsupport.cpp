@@ -180,7 +180,10 @@ PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log)
 PortBackendFactory safePortFactory()
 {
     return [](const QString &address) {
-        static const QRegularExpression machinePort(QStringLiteral("^/dev/ttyS[0-9]*$"));
+        // The console and serial ports of Unix, and every COM port of Windows.
+        static const QRegularExpression machinePort(
+            QStringLiteral(R"(^(/dev/ttyS[0-9]*|(\\\\[.?]\\)?COM[0-9]+:?)$)"),
+            QRegularExpression::CaseInsensitiveOption);
         const QString canonical = QFileInfo(address.trimmed()).canonicalFilePath();
         if (machinePort.match(address.trimmed()).hasMatch()
             || machinePort.match(canonical).hasMatch()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/portbackend.h"
+#include "serial/porterror.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -63,6 +64,17 @@ PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
 // the system console among them, or a link to one): reaching for one fails the
 // running test, since it means the store's mapping was lost.
 PortBackendFactory safePortFactory();
+
+// The error number `action` raised through the port object, 0 when it raised none.
+template <typename Action> int raisedNumber(Action &&action)
+{
+    try {
+        action();
+    } catch (const PortError &error) {
+        return error.number();
+    }
+    return 0;
+}
 
 // The store that runTest made for this process.
 TempStore &testStore();
