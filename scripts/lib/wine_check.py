@@ -46,7 +46,8 @@ def write_store(com1):
 
 
 def send(word):
-    """zolvek-send.exe WORD: its exit code and how long it took, in ms."""
+    """zolvek-send.exe WORD: its exit code and how long it took, Wine's start of it included,
+    in ms."""
     started = time.monotonic()
     result = wine(os.path.join(DIST, "zolvek-send.exe"), word, timeout=60)
     return result.returncode, (time.monotonic() - started) * 1000, result.stderr.strip()
@@ -58,6 +59,11 @@ def frames(radio):
 
 def main():
     failures = []
+    # A desktop program still answers --version on a redirected standard output.
+    version = wine(os.path.join(DIST, "zolvek-ptt.exe"), "--version", timeout=120)
+    print("  zolvek-ptt.exe --version: exit %d, %r" % (version.returncode, version.stdout.strip()))
+    if version.returncode != 0 or not version.stdout.startswith("zolvek-ptt "):
+        failures.append("--version")
     radio = Radio()
     utility = None
     try:
@@ -75,9 +81,10 @@ def main():
         if not found:
             failures.append("no window")
 
+        before = len(radio.snapshot())
         code, took, why = send("tx")
         ok = code == 0 and wait_until(lambda: len(frames(radio)) >= 3, 5)
-        events = radio.snapshot()
+        events = radio.snapshot()[before:]
         keyed = any(e["event"] == "lines" and e["dtr"] and e["rts"] for e in events)
         print("  tx: exit %d in %.1f ms, lines up: %s, frame %s" % (
             code, took, keyed, frames(radio)[2]["hex"] if ok else "none"))
@@ -95,6 +102,15 @@ def main():
         # The host's call returns once the receive is carried out, the settling delay included.
         if not (ok and last["hex"] == RX and 1190 <= delay <= 1300 and took >= 1190):
             failures.append("receive: %s" % why)
+
+        # A second start hands over to the running utility and ends, opening nothing.
+        second = wine(os.path.join(DIST, "zolvek-ptt.exe"), timeout=60)
+        windows = subprocess.run(["xdotool", "search", "--name", title], capture_output=True,
+                                 text=True, timeout=30).stdout.split()
+        print("  second start: exit %d, %d window(s), %s" % (
+            second.returncode, len(windows), (second.stdout + second.stderr).strip()))
+        if second.returncode != 0 or len(windows) != 1 or len(frames(radio)) != 4:
+            failures.append("second start")
 
         code, took, why = send("exit")
         closed = code == 0 and wait_until(lambda: utility.poll() is not None, 30)
