@@ -1,7 +1,7 @@
 // zolvek-bench: measures zolvek-ptt doing its job against the virtual radio, beside Hamlib's
 // rigctld on a pseudo-terminal. Run by scripts/bench under Xvfb; see the README.
 //   zolvek-bench BIN_DIR JSON_OUT
-#include "serial/monotonic.h"
+#include "tools/monotonic.h"
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QCoreApplication>
@@ -30,11 +30,6 @@
 #include <xcb/xcb.h>
 
 namespace {
-
-double now()
-{
-    return monotonicSeconds();
-}
 
 struct Figure
 {
@@ -108,8 +103,8 @@ public:
     // The next event that `wanted` accepts; throws after `timeoutMs`.
     template <typename Wanted> QJsonObject next(Wanted wanted, int timeoutMs = 5000)
     {
-        const double deadline = now() + timeoutMs / 1000.0;
-        while (now() < deadline) {
+        const double deadline = monotonicSeconds() + timeoutMs / 1000.0;
+        while (monotonicSeconds() < deadline) {
             while (m_process.canReadLine()) {
                 const QJsonObject event = QJsonDocument::fromJson(m_process.readLine()).object();
                 if (wanted(event))
@@ -155,7 +150,7 @@ public:
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("zolvek.ptt.debug=true"));
         m_process.setProcessEnvironment(env);
         m_process.setStandardErrorFile(logPath());
-        const double started = now();
+        const double started = monotonicSeconds();
         m_process.start(m_bin + QStringLiteral("/zolvek-ptt"), {});
         m_process.waitForStarted(5000);
         return started;
@@ -214,8 +209,8 @@ private:
 
 std::uint32_t waitForWindow(HostSender &sender)
 {
-    const double deadline = now() + 10;
-    while (now() < deadline) {
+    const double deadline = monotonicSeconds() + 10;
+    while (monotonicSeconds() < deadline) {
         const auto windows = sender.findWindows();
         if (windows.size() == 1)
             return windows.front();
@@ -264,8 +259,8 @@ quint16 startRigctld(QProcess &rigctld, QStringList arguments, QTcpSocket &clien
                                                      << "-t" << QString::number(port));
         if (!rigctld.waitForStarted(5000))
             throw std::runtime_error("rigctld did not start (package libhamlib-utils)");
-        const double deadline = now() + 10;
-        while (now() < deadline && rigctld.state() == QProcess::Running) {
+        const double deadline = monotonicSeconds() + 10;
+        while (monotonicSeconds() < deadline && rigctld.state() == QProcess::Running) {
             client.connectToHost(QHostAddress::LocalHost, port);
             if (client.waitForConnected(500) && rigctld.state() == QProcess::Running)
                 return port;
@@ -335,8 +330,8 @@ std::vector<double> rigctlServerLatencies(const QString &bin, bool ours, int req
                     << "write_delay=0,post_write_delay=0";
         Radio device(bin + QStringLiteral("/tty-double"), command, env);
         QTcpSocket client;
-        const double deadline = now() + 10;
-        while (now() < deadline && client.state() != QAbstractSocket::ConnectedState) {
+        const double deadline = monotonicSeconds() + 10;
+        while (monotonicSeconds() < deadline && client.state() != QAbstractSocket::ConnectedState) {
             client.connectToHost(QHostAddress::LocalHost, port);
             if (!client.waitForConnected(500)) {
                 client.abort();
@@ -349,7 +344,7 @@ std::vector<double> rigctlServerLatencies(const QString &bin, bool ours, int req
         const QString keyed = ours ? QStringLiteral("0100000007") : QStringLiteral("0000000008");
         std::vector<double> latencies;
         for (int i = 0; i < requests; ++i) {
-            const double sent = now();
+            const double sent = monotonicSeconds();
             client.write("T 1\n");
             client.flush();
             const QJsonObject frame = device.next([&keyed](const QJsonObject &e) {
@@ -394,7 +389,7 @@ std::vector<double> rigctldLatencies(bool noDelays, int requests)
 
     std::vector<double> latencies;
     for (int i = 0; i < requests; ++i) {
-        const double sent = now();
+        const double sent = monotonicSeconds();
         client.write("T 1\n");
         client.flush();
         int got = 0;
@@ -406,7 +401,7 @@ std::vector<double> rigctldLatencies(bool noDelays, int requests)
                 break;
             got += int(n);
         }
-        const double arrived = now();
+        const double arrived = monotonicSeconds();
         if (got < 5)
             throw std::runtime_error("rigctld sent no PTT frame");
         latencies.push_back((arrived - sent) * 1000);
@@ -435,7 +430,7 @@ std::vector<double> xMessageFloor(HostSender &sender, int messages)
     sender.sync();
     std::vector<double> latencies;
     for (int i = 0; i < messages; ++i) {
-        const double sent = now();
+        const double sent = monotonicSeconds();
         sender.send(window, 0, 1);
         while (true) {
             xcb_generic_event_t *event = xcb_poll_for_event(receiver);
@@ -449,7 +444,7 @@ std::vector<double> xMessageFloor(HostSender &sender, int messages)
             if (message)
                 break;
         }
-        latencies.push_back((now() - sent) * 1000);
+        latencies.push_back((monotonicSeconds() - sent) * 1000);
     }
     xcb_disconnect(receiver);
     return latencies;
@@ -472,7 +467,8 @@ std::vector<double> qtRelayFloor(const QString &bin, Radio &radio, HostSender &s
         throw std::runtime_error("qt-relay-floor did not start");
     radio.nextNamed("connected");
     std::uint32_t window = 0;
-    for (const double deadline = now() + 10; window == 0 && now() < deadline;) {
+    for (const double deadline = monotonicSeconds() + 10;
+         window == 0 && monotonicSeconds() < deadline;) {
         const auto windows = sender.findWindows(title.toStdString());
         if (windows.size() == 1)
             window = windows.front();
@@ -487,7 +483,7 @@ std::vector<double> qtRelayFloor(const QString &bin, Radio &radio, HostSender &s
     for (int i = 0; i < frames; ++i) {
         sender.send(window, 0, 0);
         radio.nextNamed("frame");
-        const double sent = now();
+        const double sent = monotonicSeconds();
         sender.send(window, 0, 1);
         const QJsonObject frame = radio.nextNamed("frame");
         latencies.push_back((frame.value("t").toDouble() - sent) * 1000);
@@ -511,7 +507,7 @@ std::vector<double> radioFloor(Radio &radio, int frames)
     radio.nextNamed("connected");
     std::vector<double> latencies;
     for (int i = 0; i < frames; ++i) {
-        const double sent = now();
+        const double sent = monotonicSeconds();
         socket.write(QByteArray::fromHex("0100000007"));
         socket.flush();
         const QJsonObject frame = radio.nextNamed("frame");
@@ -582,7 +578,7 @@ int main(int argc, char *argv[])
         for (int i = 0; i < 1000; ++i) {
             sender.send(window, 0, 0);
             radio.nextLines(false);
-            const double sent = now();
+            const double sent = monotonicSeconds();
             sender.send(window, 0, 1);
             const QJsonObject lines = radio.nextLines(true);
             const QJsonObject frame = radio.nextNamed("frame");
@@ -597,11 +593,11 @@ int main(int argc, char *argv[])
             sender.send(window, 0, 1);
             radio.nextNamed("frame");
             const double cpuBefore = utility.cpuSeconds();
-            const double wallBefore = now();
+            const double wallBefore = monotonicSeconds();
             sender.send(window, 0, 0);
             const QJsonObject down = radio.nextLines(false);
             const QJsonObject frame = radio.nextNamed("frame");
-            waitWall += now() - wallBefore;
+            waitWall += monotonicSeconds() - wallBefore;
             waitCpu += utility.cpuSeconds() - cpuBefore;
             const double gap = (frame.value("t").toDouble() - down.value("t").toDouble()) * 1000;
             settling.push_back(gap);
@@ -630,7 +626,7 @@ int main(int argc, char *argv[])
             for (int i = 0; i < 1000; ++i) {
                 sender.send(localWindow, 0, 0);
                 device.nextLines(false);
-                const double sent = now();
+                const double sent = monotonicSeconds();
                 sender.send(localWindow, 0, 1);
                 const QJsonObject rts = device.next([](const QJsonObject &e) {
                     return e.value("event") == "lines" && e.value("rts").toBool();

@@ -1,10 +1,10 @@
 // The host message link end to end: zolvek-send and raw X messages to the real utility on an X
 // server, with and without a window manager, driving the virtual radio.
-#include "serial/monotonic.h"
 #include "settings/hostcontract.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
 #include "tests/x11support.h"
+#include "tools/monotonic.h"
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 // The utility under misbehaving hosts, lost ports and killed processes, end to end under a
 // window manager with the virtual radio.
-#include "serial/monotonic.h"
 #include "tests/jsonprocess.h"
 #include "tests/screenpoints.h"
 #include "tests/testsupport.h"
 #include "tests/x11support.h"
+#include "tools/monotonic.h"
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QElapsedTimer>

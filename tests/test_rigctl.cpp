@@ -1,10 +1,10 @@
 // The rigctl listener of the real window, keying the virtual radio, with Hamlib's own rigctl as
 // the client and with raw sockets.
 #include "app/form1.h"
-#include "serial/monotonic.h"
 #include "tests/form1controls.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
+#include "tools/monotonic.h"
 
 #include <QDeadlineTimer>
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/monotonic.h"
 #include "tools/ft847-sim/rfc2217server.h"
+#include "tools/monotonic.h"
 
 #include <QString>
 #include <cstdio>
