@@ -42,12 +42,13 @@ void CommControl::setSettings(const QString &text)
 {
     stopRetrying();
     const LineSettings settings = LineSettings::parse(text);
-    if (!localPortTakes(settings) && !isRemoteAddress(m_resolver(m_port)))
+    if (const QString why = localPortRefusal(settings);
+        !why.isEmpty() && !isRemoteAddress(m_resolver(m_port)))
         throw PortError(PortError::InvalidPropertyValue,
-                        QStringLiteral("Invalid settings %1: COM%2 is a local port, which has one "
-                                       "or two stop bits")
+                        QStringLiteral("Invalid settings %1 for COM%2: %3")
                             .arg(text.trimmed())
-                            .arg(m_port));
+                            .arg(m_port)
+                            .arg(why));
     if (m_backend)
         m_backend->applySettings(settings);
     m_settings = settings;

@@ -8,27 +8,25 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
+// The kernel's own termios, with a speed field that holds any rate. Not glibc's <termios.h>,
+// whose struct of the same name it would clash with.
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
 
 namespace {
 
 constexpr int WriteTimeoutMs = 1000;
 
-// The kernel's termios with its own speed fields, for rates without a B constant (14400...).
-struct KernelTermios2
+// Flag bits as the kernel's unsigned flag type, so clearing them (~) stays unsigned.
+constexpr tcflag_t bits(unsigned flags)
 {
-    std::uint32_t iflag, oflag, cflag, lflag;
-    std::uint8_t line;
-    std::uint8_t cc[19];
-    std::uint32_t ispeed, ospeed;
-};
-constexpr unsigned long GetTermios2 = 0x802c542a;
-constexpr unsigned long SetTermios2 = 0x402c542b;
-constexpr tcflag_t OtherSpeed = 0010000; // BOTHER
+    return tcflag_t(flags);
+}
 
-speed_t speedCode(int baud)
+// The kernel's code for a rate its drivers know by name; BOTHER for the others (14400, 28800,
+// 56000, 128000, 256000), whose exact rate then travels in the speed fields.
+tcflag_t speedCode(int baud)
 {
     switch (baud) {
     case 110:
@@ -54,7 +52,7 @@ speed_t speedCode(int baud)
     case 115200:
         return B115200;
     default:
-        return B0; // no constant: set through the kernel's own speed fields
+        return BOTHER;
     }
 }
 
@@ -70,10 +68,12 @@ std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device)
     return std::make_unique<LocalPortBackend>(device);
 }
 
-bool localPortTakes(const LineSettings &settings)
+QString localPortRefusal(const LineSettings &settings)
 {
     // Linux serial drivers know one or two stop bits; 1.5 would silently become 1.
-    return settings.stopBits != LineSettings::StopBits::OneAndHalf;
+    if (settings.stopBits == LineSettings::StopBits::OneAndHalf)
+        return QStringLiteral("a local port has no 1.5 stop bits");
+    return QString();
 }
 
 LocalPortBackend::LocalPortBackend(const QString &device)
@@ -104,10 +104,7 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
     if (::access(m_device.toLocal8Bit().constData(), F_OK) != 0)
         throw PortError(PortError::PortUnavailable,
                         QStringLiteral("Cannot open %1: no such device").arg(m_device));
-    if (!localPortTakes(settings))
-        throw PortError(PortError::CommStateFailed,
-                        QStringLiteral("Cannot apply %1 to %2: a local port has no 1.5 stop bits")
-                            .arg(settings.toText(), m_device));
+    requireTakes(settings);
     const int fd =
         ::open(m_device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -124,17 +121,21 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
     }
     m_fd = fd;
     try {
-        termios mode{};
-        if (::tcgetattr(fd, &mode) != 0)
+        termios2 mode{};
+        if (::ioctl(fd, TCGETS2, &mode) != 0)
             raise(PortError::CommStateFailed, QStringLiteral("Cannot configure"), errno);
-        ::cfmakeraw(&mode);
+        // Raw bytes both ways, as cfmakeraw() gives them.
+        mode.c_iflag &=
+            ~bits(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+        mode.c_oflag &= ~bits(OPOST);
+        mode.c_lflag &= ~bits(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
         // No modem control of the input side; the lines drop when the port closes.
-        mode.c_cflag |= CLOCAL | CREAD | HUPCL;
-        mode.c_cflag &= ~CRTSCTS;
-        mode.c_iflag &= ~(IXON | IXOFF | IXANY);
+        mode.c_cflag &= ~bits(CRTSCTS);
+        mode.c_cflag |= bits(CLOCAL | CREAD | HUPCL);
         mode.c_cc[VMIN] = 0;
         mode.c_cc[VTIME] = 0;
-        // Raw mode and the line settings in one call: the device never runs at a stale speed.
+        // Raw mode, the frame format and the rate in one call: the device never runs at a
+        // stale speed.
         setMode(mode, settings);
     } catch (...) {
         close();
@@ -174,59 +175,52 @@ void LocalPortBackend::close()
     m_fd = -1;
 }
 
+void LocalPortBackend::requireTakes(const LineSettings &settings) const
+{
+    if (const QString why = localPortRefusal(settings); !why.isEmpty())
+        throw PortError(
+            PortError::CommStateFailed,
+            QStringLiteral("Cannot apply %1 to %2: %3").arg(settings.toText(), m_device, why));
+}
+
 void LocalPortBackend::applySettings(const LineSettings &settings)
 {
     requireOpen();
-    if (!localPortTakes(settings))
-        throw PortError(PortError::CommStateFailed,
-                        QStringLiteral("Cannot apply %1 to %2: a local port has no 1.5 stop bits")
-                            .arg(settings.toText(), m_device));
-    termios mode{};
-    if (::tcgetattr(m_fd, &mode) != 0)
+    requireTakes(settings);
+    termios2 mode{};
+    if (::ioctl(m_fd, TCGETS2, &mode) != 0)
         raise(PortError::CommStateFailed, QStringLiteral("Cannot configure"), errno);
     setMode(mode, settings);
 }
 
-void LocalPortBackend::setMode(termios &mode, const LineSettings &settings)
+// Every rate, named or not, is set by this one call: a named one by its code, any other as
+// BOTHER with the exact rate in the speed fields. The input side follows the output side.
+void LocalPortBackend::setMode(termios2 &mode, const LineSettings &settings)
 {
-    mode.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR);
+    mode.c_cflag &= ~bits(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CBAUD | CIBAUD);
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     mode.c_cflag |= sizes[settings.dataBits - 5];
     if (settings.stopBits == LineSettings::StopBits::Two)
-        mode.c_cflag |= CSTOPB;
+        mode.c_cflag |= bits(CSTOPB);
     switch (settings.parity) {
     case 'e':
-        mode.c_cflag |= PARENB;
+        mode.c_cflag |= bits(PARENB);
         break;
     case 'o':
-        mode.c_cflag |= PARENB | PARODD;
+        mode.c_cflag |= bits(PARENB | PARODD);
         break;
     case 'm':
-        mode.c_cflag |= PARENB | CMSPAR | PARODD;
+        mode.c_cflag |= bits(PARENB | CMSPAR | PARODD);
         break;
     case 's':
-        mode.c_cflag |= PARENB | CMSPAR;
+        mode.c_cflag |= bits(PARENB | CMSPAR);
         break;
     default:
         break;
     }
-    const speed_t code = speedCode(settings.baud);
-    if (code != B0) {
-        ::cfsetispeed(&mode, code);
-        ::cfsetospeed(&mode, code);
-    }
-    if (::tcsetattr(m_fd, TCSANOW, &mode) != 0)
-        raise(PortError::CommStateFailed,
-              QStringLiteral("Cannot apply %1 to").arg(settings.toText()), errno);
-    if (code != B0)
-        return;
-    KernelTermios2 exact{};
-    if (::ioctl(m_fd, GetTermios2, &exact) != 0)
-        raise(PortError::CommStateFailed,
-              QStringLiteral("Cannot apply %1 to").arg(settings.toText()), errno);
-    exact.cflag = (exact.cflag & ~(CBAUD | CBAUDEX)) | OtherSpeed;
-    exact.ispeed = exact.ospeed = std::uint32_t(settings.baud);
-    if (::ioctl(m_fd, SetTermios2, &exact) != 0)
+    mode.c_cflag |= speedCode(settings.baud);
+    mode.c_ispeed = mode.c_ospeed = speed_t(settings.baud);
+    if (::ioctl(m_fd, TCSETS2, &mode) != 0)
         raise(PortError::CommStateFailed,
               QStringLiteral("Cannot apply %1 to").arg(settings.toText()), errno);
 }

@@ -4,10 +4,12 @@
 
 #include <QSocketNotifier>
 #include <memory>
-#include <termios.h>
 
-// A serial device on this machine, on plain termios. The device raises DTR and RTS the moment it
-// is opened; they are lowered by the very first call on it, before anything else is set up.
+struct termios2;
+
+// A serial device on this machine, on the kernel's own termios calls. The device raises DTR and
+// RTS the moment it is opened; they are lowered by the very first call on it, before anything
+// else is set up.
 class LocalPortBackend : public PortBackend
 {
 public:
@@ -22,7 +24,8 @@ public:
     void write(const QByteArray &bytes) override;
 
 private:
-    void setMode(termios &mode, const LineSettings &settings);
+    void setMode(termios2 &mode, const LineSettings &settings);
+    void requireTakes(const LineSettings &settings) const;
     void setLine(int line, bool high, const char *name);
     void drainInput();
     void requireOpen() const;

@@ -42,15 +42,15 @@ std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device)
     return std::make_unique<LocalPortBackend>(device);
 }
 
-bool localPortTakes(const LineSettings &settings)
+QString localPortRefusal(const LineSettings &settings)
 {
     // The system's serial drivers take 1.5 stop bits only with 5 data bits, and 2 only with 6 or
     // more; anything else would fail later, at open, instead of when it is typed.
-    if (settings.stopBits == LineSettings::StopBits::OneAndHalf)
-        return settings.dataBits == 5;
-    if (settings.stopBits == LineSettings::StopBits::Two)
-        return settings.dataBits != 5;
-    return true;
+    if (settings.stopBits == LineSettings::StopBits::OneAndHalf && settings.dataBits != 5)
+        return QStringLiteral("a local port takes 1.5 stop bits only with 5 data bits");
+    if (settings.stopBits == LineSettings::StopBits::Two && settings.dataBits == 5)
+        return QStringLiteral("a local port takes 2 stop bits only with 6 to 8 data bits");
+    return QString();
 }
 
 LocalPortBackend::LocalPortBackend(const QString &device)

@@ -72,5 +72,6 @@ std::unique_ptr<PortBackend> createLocalPortBackend(const QString &device);
 
 // True for an address that names a port on another machine.
 bool isRemoteAddress(const QString &address);
-// Whether a device of this machine can take the settings at all (Linux has no 1.5 stop bits).
-bool localPortTakes(const LineSettings &settings);
+// Why a device of this machine cannot take the settings at all (Linux drivers have no 1.5 stop
+// bits), or an empty text when it can. One form per platform.
+QString localPortRefusal(const LineSettings &settings);
