@@ -27,9 +27,7 @@ void Form1::Combo1_Change()
         step([&] { m_comport.setPortOpen(false); });
     step([&] { m_comport.setCommPort(m_Combo1->ListIndex() + 1); });
     // What the port object holds now, which is not always the list position.
-    step([&] {
-        saveOption(Options::ComSection, Options::ComPortKey, QString::number(m_comport.CommPort()));
-    });
+    step([&] { saveOption(Options::ComPort, QString::number(m_comport.CommPort())); });
     step([&] { m_comport.setPortOpen(true); });
     logPortFailures("choosing a port", step.errors());
     if (step.failed())
@@ -45,7 +43,7 @@ void Form1::Text1_Change()
         step([&] { m_comport.setPortOpen(false); });
     step([&] { m_comport.setSettings(m_Text1->text()); });
     // Stored as typed, even when the port refused it: the user is told on leaving the box.
-    step([&] { saveOption(Options::ComSection, Options::SettingsKey, m_Text1->text()); });
+    step([&] { saveOption(Options::Settings, m_Text1->text()); });
     step([&] { m_comport.setPortOpen(true); });
     logPortFailures("typing settings", step.errors());
 }
@@ -56,10 +54,7 @@ void Form1::Text1_LostFocus()
     if (step.condition([&] { return m_comport.PortOpen(); }))
         step([&] { m_comport.setPortOpen(false); });
     // Read with the start-up default: untouched settings on a first run are not an error.
-    step([&] {
-        m_comport.setSettings(GetSetting(Options::App, Options::ComSection, Options::SettingsKey,
-                                         Options::DefaultSettings));
-    });
+    step([&] { m_comport.setSettings(GetSetting(Options::Settings, Options::DefaultSettings)); });
     // Only the close and the settings are reported, but the port is open again before the box
     // is: a host request while it shows reaches the radio.
     const bool refused = step.failed();

@@ -3,6 +3,7 @@
 #include "ptt/pttwindow.h"
 #include "serial/commcontrol.h"
 #include "settings/hostcontract.h"
+#include "settings/settingkey.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -99,7 +100,7 @@ private:
     // A message that does not wait for OK: the window keeps serving the host while it shows.
     QMessageBox *showNotice(const QString &name, const QString &text,
                             const QString &reason = QString());
-    void saveOption(const QString &section, const QString &key, const QString &value);
+    void saveOption(const SettingKey &setting, const QString &value);
 
     Indicator *m_Shape1 = nullptr;
     ClickLabel *m_Label3 = nullptr;

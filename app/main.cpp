@@ -98,8 +98,7 @@ int main(int argc, char *argv[])
     window.Form_Load();
     window.showAfterLoad();
     if (listen.isEmpty())
-        listen =
-            GetSetting(Options::App, Options::HostSection, Options::ListenKey, QString()).trimmed();
+        listen = GetSetting(Options::Listen, QString()).trimmed();
     if (!listen.isEmpty()) {
         const QString address = window.startRigctlListener(listen);
         if (!address.isEmpty())

@@ -3,16 +3,17 @@
 #include "app/valuecheckbox.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
+#include "settings/storelocation.h"
 
 // The value counts at the next start; the running window is not minimized by the click.
 void Form1::Check1_Click()
 {
-    saveOption(Options::WinSection, Options::MinKey, QString::number(m_Check1->Value()));
+    saveOption(Options::Min, QString::number(m_Check1->Value()));
 }
 
 void Form1::Check2_Click()
 {
-    saveOption(Options::WinSection, Options::TopKey, QString::number(m_Check2->Value()));
+    saveOption(Options::Top, QString::number(m_Check2->Value()));
     ApplyTopmost();
 }
 
@@ -25,9 +26,9 @@ void Form1::ApplyTopmost()
 // An option is stored the moment it changes. When the store cannot take it (a read-only or full
 // disk), the change still applies to the running utility, and the user hears of it once per run,
 // without being held up: it would be lost at the next start.
-void Form1::saveOption(const QString &section, const QString &key, const QString &value)
+void Form1::saveOption(const SettingKey &setting, const QString &value)
 {
-    if (SaveSetting(Options::App, section, key, value) || m_saveFailureReported)
+    if (SaveSetting(setting, value) || m_saveFailureReported)
         return;
     m_saveFailureReported = true;
     showNotice(QStringLiteral("SaveFailedBox"),

@@ -23,8 +23,7 @@ void Form1::Form_Load()
 {
     ResumeNext step;
     const auto storedComPort = [] {
-        return GetSetting(Options::App, Options::ComSection, Options::ComPortKey,
-                          QStringLiteral("1"));
+        return GetSetting(Options::ComPort, QStringLiteral("1"));
     };
 
     // The host is heard from the very start, before any option is loaded.
@@ -35,26 +34,17 @@ void Form1::Form_Load()
                                                const std::int32_t &state) { ptt(command, state); });
     });
 
-    step([&] {
-        m_Text1->setText(GetSetting(Options::App, Options::ComSection, Options::SettingsKey,
-                                    Options::DefaultSettings));
-    });
+    step([&] { m_Text1->setText(GetSetting(Options::Settings, Options::DefaultSettings)); });
     step([&] { m_Combo1->setListIndex(roundToInt16(textToDouble(storedComPort()) - 1.0)); });
     // The port number comes from the store again, not from the list, so a number the list does
     // not show (COM7) still reaches the port.
     step([&] { m_comport.setCommPort(textToInt16(storedComPort())); });
     step([&] { m_comport.setSettings(m_Text1->text()); });
 
-    step([&] {
-        m_Check1->setValue(textToInt16(
-            GetSetting(Options::App, Options::WinSection, Options::MinKey, QStringLiteral("0"))));
-    });
+    step([&] { m_Check1->setValue(textToInt16(GetSetting(Options::Min, QStringLiteral("0")))); });
     if (step.condition([&] { return m_Check1->Value() != 0; }))
         step([&] { setWindowState(windowState() | Qt::WindowMinimized); });
-    step([&] {
-        m_Check2->setValue(textToInt16(
-            GetSetting(Options::App, Options::WinSection, Options::TopKey, QStringLiteral("0"))));
-    });
+    step([&] { m_Check2->setValue(textToInt16(GetSetting(Options::Top, QStringLiteral("0")))); });
 
     step([&] { ApplyTopmost(); });
 

@@ -5,8 +5,6 @@
 
 QString deviceForPort(int port)
 {
-    const QString mapped = GetSetting(Options::App, Options::PortsSection,
-                                      QStringLiteral("COM%1").arg(port), QString())
-                               .trimmed();
+    const QString mapped = GetSetting(Options::PortMapping(port), QString()).trimmed();
     return mapped.isEmpty() ? defaultDeviceForPort(port) : mapped;
 }

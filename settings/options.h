@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/settingkey.h"
+
 #include <QString>
 
 // Names under which the utility keeps its options in the per-user store.
@@ -9,11 +11,18 @@ inline const QString ComSection = QStringLiteral("Com");
 inline const QString WinSection = QStringLiteral("Win");
 inline const QString PortsSection = QStringLiteral("Ports");
 inline const QString HostSection = QStringLiteral("Host");
-inline const QString ListenKey = QStringLiteral("Listen"); // rigctl listener, off when empty
-inline const QString ComPortKey = QStringLiteral("ComPort");
-inline const QString SettingsKey = QStringLiteral("Settings");
-inline const QString MinKey = QStringLiteral("Min");
-inline const QString TopKey = QStringLiteral("Top");
+
+inline const SettingKey ComPort{App, ComSection, QStringLiteral("ComPort")};
+inline const SettingKey Settings{App, ComSection, QStringLiteral("Settings")};
+inline const SettingKey Min{App, WinSection, QStringLiteral("Min")};
+inline const SettingKey Top{App, WinSection, QStringLiteral("Top")};
+inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // rigctl, off if empty
+// The device or address COM`port` stands for; read only, never written by the utility.
+inline SettingKey PortMapping(int port)
+{
+    return {App, PortsSection, QStringLiteral("COM%1").arg(port)};
+}
+
 // The line settings a first run starts with.
 inline const QString DefaultSettings = QStringLiteral("4800,n,8,2");
 } // namespace Options

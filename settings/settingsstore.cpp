@@ -7,18 +7,17 @@
 
 namespace {
 
-QString entryKey(const QString &section, const QString &key)
+QString entryKey(const SettingKey &setting)
 {
-    return section + QLatin1Char('/') + key;
+    return setting.section + QLatin1Char('/') + setting.key;
 }
 
 } // namespace
 
-QString GetSetting(const QString &app, const QString &section, const QString &key,
-                   const QString &defaultValue)
+QString GetSetting(const SettingKey &setting, const QString &defaultValue)
 {
-    const auto store = openSettingsStore(app);
-    const QVariant value = store->value(entryKey(section, key));
+    const auto store = openSettingsStore(setting.app);
+    const QVariant value = store->value(entryKey(setting));
     if (!value.isValid())
         return defaultValue;
     // A value edited by hand without quotes, such as 4800,n,8,2, is read by the INI parser as a
@@ -28,12 +27,11 @@ QString GetSetting(const QString &app, const QString &section, const QString &ke
     return value.toString();
 }
 
-bool SaveSetting(const QString &app, const QString &section, const QString &key,
-                 const QString &value)
+bool SaveSetting(const SettingKey &setting, const QString &value)
 {
-    prepareSettingsStoreForWrite(app);
-    const auto store = openSettingsStore(app);
-    store->setValue(entryKey(section, key), value);
+    prepareSettingsStoreForWrite(setting.app);
+    const auto store = openSettingsStore(setting.app);
+    store->setValue(entryKey(setting), value);
     store->sync();
     return store->status() == QSettings::NoError && store->isWritable();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/settingkey.h"
+
 #include <QString>
 
 // The per-user options store. Every value is text, addressed by application, section and key.
@@ -7,13 +9,8 @@
 // crash is there at the next start.
 
 // Returns the stored text, or defaultValue when the entry does not exist.
-QString GetSetting(const QString &app, const QString &section, const QString &key,
-                   const QString &defaultValue);
+QString GetSetting(const SettingKey &setting, const QString &defaultValue);
 
 // Stores the text, creating section and key as needed. Returns false when the store could not
 // be written (the value may then be lost at exit).
-bool SaveSetting(const QString &app, const QString &section, const QString &key,
-                 const QString &value);
-
-// Where the options of `app` live, for messages and documentation.
-QString settingsLocation(const QString &app);
+bool SaveSetting(const SettingKey &setting, const QString &value);

@@ -6,6 +6,7 @@
 
 // Platform part of the store: opens the per-user settings of `app`.
 std::unique_ptr<QSettings> openSettingsStore(const QString &app);
+// Where the options of `app` live, for messages and documentation.
 QString settingsLocation(const QString &app);
 // A private folder of this user's for `app`'s own files beside the store (the lock that keeps
 // one utility per user), created when missing.

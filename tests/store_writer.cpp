@@ -13,11 +13,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() >= 5 && args[1] == QStringLiteral("get")) {
-        QTextStream(stdout) << GetSetting(Options::App, args[2], args[3], args[4]);
+        QTextStream(stdout) << GetSetting({Options::App, args[2], args[3]}, args[4]);
         return 0;
     }
     if (args.size() >= 5 && args[1] == QStringLiteral("set")) {
-        const bool saved = SaveSetting(Options::App, args[2], args[3], args[4]);
+        const bool saved = SaveSetting({Options::App, args[2], args[3]}, args[4]);
         if (args.size() >= 6 && args[5] == QStringLiteral("kill"))
             std::raise(SIGKILL);
         return saved ? 0 : 1;

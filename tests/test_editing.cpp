@@ -62,11 +62,9 @@ private:
     QTimer m_poll;
 };
 
-QString stored(const QString &key, const QString &fallback = "<none>")
+QString stored(const SettingKey &setting, const QString &fallback = "<none>")
 {
-    const QString section = key == Options::MinKey || key == Options::TopKey ? Options::WinSection
-                                                                             : Options::ComSection;
-    return GetSetting(Options::App, section, key, fallback);
+    return GetSetting(setting, fallback);
 }
 
 } // namespace
@@ -183,7 +181,7 @@ void TestEditing::choosingAPort()
     for (const QString &action : m_log->take())
         seen << action.section(' ', 0, 1).replace(testStore().configHome(), "DIR");
     QCOMPARE(seen, actions);
-    QCOMPARE(stored(Options::ComPortKey), storedPort);
+    QCOMPARE(stored(Options::ComPort), storedPort);
     QCOMPARE(comport(*m_form).PortOpen(), open);
     QCOMPARE(boxes.texts, message ? QStringList{"Com port error"} : QStringList{});
     if (message) // the port's own words beneath
@@ -209,7 +207,7 @@ void TestEditing::everyKeystrokeAppliedAndStored()
     ModalBoxes boxes;
     QStringList storedAfterEach;
     connect(Text1(*m_form), &QLineEdit::textChanged,
-            [&] { storedAfterEach << stored(Options::SettingsKey); });
+            [&] { storedAfterEach << stored(Options::Settings); });
     QTest::keyClicks(Text1(*m_form), "9600,e,7,1");
     QCOMPARE(storedAfterEach.size(), 10);
     QCOMPARE(storedAfterEach.first(), "9");
@@ -228,7 +226,7 @@ void TestEditing::refusedTextReportedOnLeaving()
     focusText();
     ModalBoxes boxes;
     Text1(*m_form)->setText("4800,x,8,2");
-    QCOMPARE(stored(Options::SettingsKey), "4800,x,8,2");
+    QCOMPARE(stored(Options::Settings), "4800,x,8,2");
     QVERIFY(boxes.texts.isEmpty());
     QVERIFY(m_log->take().last().contains(" 4800,n,8,2 "));
     // The port is open again while the box shows: a host's transmit reaches the radio.
@@ -273,7 +271,7 @@ void TestEditing::leavingWithFailingPort()
     QFETCH(bool, message);
     QFETCH(bool, open);
     loadForm();
-    SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "1200,e,7,1");
+    SaveSetting(Options::Settings, "1200,e,7,1");
     focusText();
     m_log->failClose = failure == "close";
     m_log->failOpen = failure == "open";
@@ -317,10 +315,10 @@ void TestEditing::runMinimizedStoredOnly()
 {
     loadForm();
     QTest::mouseClick(Check1(*m_form), Qt::LeftButton);
-    QCOMPARE(stored(Options::MinKey), "1");
+    QCOMPARE(stored(Options::Min), "1");
     QVERIFY(!(m_form->windowState() & Qt::WindowMinimized));
     QTest::mouseClick(Check1(*m_form), Qt::LeftButton);
-    QCOMPARE(stored(Options::MinKey), "0");
+    QCOMPARE(stored(Options::Min), "0");
 }
 
 void TestEditing::onTopStoredAndApplied()
@@ -331,14 +329,14 @@ void TestEditing::onTopStoredAndApplied()
     };
     QVERIFY(!onTop());
     QTest::mouseClick(Check2(*m_form), Qt::LeftButton);
-    QCOMPARE(stored(Options::TopKey), "1");
+    QCOMPARE(stored(Options::Top), "1");
     QVERIFY(onTop());
     QVERIFY(m_form->isVisible());
     QTest::mouseClick(Check2(*m_form), Qt::LeftButton);
-    QCOMPARE(stored(Options::TopKey), "0");
+    QCOMPARE(stored(Options::Top), "0");
     QVERIFY(!onTop());
     Check2(*m_form)->setValue(2); // greyed counts as not on top
-    QCOMPARE(stored(Options::TopKey), "2");
+    QCOMPARE(stored(Options::Top), "2");
     QVERIFY(!onTop());
 }
 

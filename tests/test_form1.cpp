@@ -202,7 +202,7 @@ void TestForm1::storedPort()
     QFETCH(QString, stored);
     QFETCH(int, listIndex);
     QFETCH(int, port);
-    SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, stored);
+    SaveSetting(Options::ComPort, stored);
     auto form = loadedForm();
     QCOMPARE(Combo1(*form)->ListIndex(), listIndex);
     QCOMPARE(int(comport(*form).CommPort()), port);
@@ -210,18 +210,18 @@ void TestForm1::storedPort()
     // The rest of the sequence ran: frames on whatever port was chosen.
     const QString device = testStore().configHome() + QStringLiteral("/missing-com%1").arg(port);
     QCOMPARE(m_log->actions, startupActions(device, "4800,n,8,2"));
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "none"), stored);
+    QCOMPARE(GetSetting(Options::ComPort, "none"), stored);
 }
 
 void TestForm1::refusedSettingsText()
 {
-    SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "4800,x,8,2");
+    SaveSetting(Options::Settings, "4800,x,8,2");
     auto form = loadedForm();
     QCOMPARE(Text1(*form)->text(), "4800,x,8,2");
     QCOMPARE(comport(*form).Settings(), "9600,n,8,1");
     const QString com1 = testStore().configHome() + "/missing-com1";
     QCOMPARE(m_log->actions, startupActions(com1, "9600,n,8,1"));
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, ""), "4800,x,8,2");
+    QCOMPARE(GetSetting(Options::Settings, ""), "4800,x,8,2");
 }
 
 void TestForm1::storedCheckBoxes_data()
@@ -266,15 +266,15 @@ void TestForm1::storedCheckBoxes()
     QFETCH(QString, minAfter);
     QFETCH(QString, topAfter);
     if (min != "-")
-        SaveSetting(Options::App, Options::WinSection, Options::MinKey, min);
+        SaveSetting(Options::Min, min);
     if (top != "-")
-        SaveSetting(Options::App, Options::WinSection, Options::TopKey, top);
+        SaveSetting(Options::Top, top);
     auto form = loadedForm();
     QCOMPARE(Check1(*form)->Value(), check1);
     QCOMPARE(Check2(*form)->Value(), check2);
     QCOMPARE(bool(form->windowState() & Qt::WindowMinimized), minimized);
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::MinKey, "-"), minAfter);
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "-"), topAfter);
+    QCOMPARE(GetSetting(Options::Min, "-"), minAfter);
+    QCOMPARE(GetSetting(Options::Top, "-"), topAfter);
     QCOMPARE(m_log->actions.size(), 5); // the port came up all the same
 }
 
@@ -308,7 +308,7 @@ void TestForm1::portList()
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(list, &notch);
     QCOMPARE(list->ListIndex(), 0);
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "none"), "none");
+    QCOMPARE(GetSetting(Options::ComPort, "none"), "none");
     QCOMPARE(list->itemText(2), "COM3");
     QCOMPARE(list->itemData(2, Qt::ToolTipRole).toString(),
              testStore().configHome() + "/missing-com3");

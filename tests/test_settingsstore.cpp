@@ -1,5 +1,6 @@
 #include "settings/options.h"
 #include "settings/settingsstore.h"
+#include "settings/storelocation.h"
 #include "tests/testsupport.h"
 
 #include <QFileInfo>
@@ -26,30 +27,29 @@ private Q_SLOTS:
 
 void TestSettingsStore::firstRunDefaults()
 {
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "1"), "1");
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, "4800,n,8,2"),
-             "4800,n,8,2");
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, ""), "");
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::MinKey, "0"), "0");
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "0"), "0");
+    QCOMPARE(GetSetting(Options::ComPort, "1"), "1");
+    QCOMPARE(GetSetting(Options::Settings, "4800,n,8,2"), "4800,n,8,2");
+    QCOMPARE(GetSetting(Options::Settings, ""), "");
+    QCOMPARE(GetSetting(Options::Min, "0"), "0");
+    QCOMPARE(GetSetting(Options::Top, "0"), "0");
 }
 
 void TestSettingsStore::storedValueWins()
 {
-    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "3"));
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "1"), "3");
+    QVERIFY(SaveSetting(Options::ComPort, "3"));
+    QCOMPARE(GetSetting(Options::ComPort, "1"), "3");
     // An entry stored as empty text exists: its default is not used.
-    QVERIFY(SaveSetting(Options::App, Options::WinSection, Options::MinKey, ""));
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::MinKey, "0"), "");
+    QVERIFY(SaveSetting(Options::Min, ""));
+    QCOMPARE(GetSetting(Options::Min, "0"), "");
 }
 
 void TestSettingsStore::storingTwiceKeepsOneEntry()
 {
-    QVERIFY(SaveSetting(Options::App, Options::WinSection, Options::TopKey, "1"));
-    QVERIFY(SaveSetting(Options::App, Options::WinSection, Options::TopKey, "1"));
+    QVERIFY(SaveSetting(Options::Top, "1"));
+    QVERIFY(SaveSetting(Options::Top, "1"));
     const QByteArray raw = testStore().readRaw();
     QCOMPARE(raw.count("Top="), 1);
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "0"), "1");
+    QCOMPARE(GetSetting(Options::Top, "0"), "1");
 }
 
 void TestSettingsStore::textKeptAsIs_data()
@@ -68,8 +68,8 @@ void TestSettingsStore::textKeptAsIs_data()
 void TestSettingsStore::textKeptAsIs()
 {
     QFETCH(QString, value);
-    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, value));
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, "default"), value);
+    QVERIFY(SaveSetting(Options::Settings, value));
+    QCOMPARE(GetSetting(Options::Settings, "default"), value);
 }
 
 void TestSettingsStore::handEditedValues_data()
@@ -87,14 +87,13 @@ void TestSettingsStore::handEditedValues()
     QFETCH(QByteArray, line);
     QFETCH(QString, expected);
     testStore().writeRaw("[Com]\n" + line + "\n");
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::SettingsKey, "default"),
-             expected);
+    QCOMPARE(GetSetting(Options::Settings, "default"), expected);
 }
 
 void TestSettingsStore::locationFollowsXdgConfigHome()
 {
     QCOMPARE(settingsLocation(Options::App), testStore().configHome() + "/KELD/settings.ini");
-    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "2"));
+    QVERIFY(SaveSetting(Options::ComPort, "2"));
     QVERIFY(testStore().readRaw().contains("ComPort=2"));
 }
 
@@ -102,8 +101,8 @@ void TestSettingsStore::privateToUser()
 {
     const QString folder = testStore().configHome() + "/fresh";
     qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
-    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "2"));
-    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::ComPortKey, "3")); // rewritten
+    QVERIFY(SaveSetting(Options::ComPort, "2"));
+    QVERIFY(SaveSetting(Options::ComPort, "3")); // rewritten
     const QFileInfo dir(folder + "/KELD");
     const QFileInfo file(folder + "/KELD/settings.ini");
     qputenv("XDG_CONFIG_HOME", testStore().configHome().toLocal8Bit());
@@ -132,12 +131,12 @@ QString runWriter(const QStringList &args, int *exitCode = nullptr,
 
 void TestSettingsStore::survivesNewProcess()
 {
-    QVERIFY(SaveSetting(Options::App, Options::ComSection, Options::SettingsKey, "1200,e,7,1"));
+    QVERIFY(SaveSetting(Options::Settings, "1200,e,7,1"));
     QCOMPARE(runWriter({"get", "Com", "Settings", "x"}), "1200,e,7,1");
     int code = -1;
     runWriter({"set", "Win", "Top", "1"}, &code);
     QCOMPARE(code, 0);
-    QCOMPARE(GetSetting(Options::App, Options::WinSection, Options::TopKey, "0"), "1");
+    QCOMPARE(GetSetting(Options::Top, "0"), "1");
 }
 
 void TestSettingsStore::survivesKill()
@@ -145,7 +144,7 @@ void TestSettingsStore::survivesKill()
     QProcess::ExitStatus status = QProcess::NormalExit;
     runWriter({"set", "Com", "ComPort", "4", "kill"}, nullptr, &status);
     QCOMPARE(status, QProcess::CrashExit);
-    QCOMPARE(GetSetting(Options::App, Options::ComSection, Options::ComPortKey, "1"), "4");
+    QCOMPARE(GetSetting(Options::ComPort, "1"), "4");
     // The rest of the store is intact.
     QVERIFY(testStore().readRaw().contains("[Ports]"));
 }
