@@ -13,10 +13,8 @@ class QWidget;
 using HostRequestHandler =
     std::function<void(const std::int32_t &command, const std::int32_t &state)>;
 
-// The id the windowing system gave the message name; 0 until registered.
-extern std::uint32_t PttMessageId;
-
-// Registers the message name and keeps its id in PttMessageId.
+// Registers the message name; the windowing system gives every program that registers it the
+// same id, which the link keeps for itself.
 void RegisterHostMessage();
 // Routes the message, addressed to `window`, into `handler` for as long as the window lives.
 // Returns false where the platform offers no link (no X connection, for example).

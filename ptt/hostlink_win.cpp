@@ -5,7 +5,12 @@
 #include <QGuiApplication>
 #include <QWidget>
 
-std::uint32_t PttMessageId = 0;
+namespace {
+
+// The id Windows gave the message name; 0 until registered.
+UINT PttMessageId = 0;
+
+} // namespace
 
 void RegisterHostMessage()
 {
@@ -18,5 +23,8 @@ bool HookHostMessages(QWidget *window, HostRequestHandler handler)
     // is no window of the system's.
     if (QGuiApplication::platformName() != QLatin1String("windows"))
         return false;
-    return HookHostWindow(reinterpret_cast<HWND>(window->winId()), std::move(handler));
+    if (PttMessageId == 0)
+        return false;
+    return HookHostWindow(reinterpret_cast<HWND>(window->winId()), PttMessageId,
+                          std::move(handler));
 }

@@ -8,9 +8,10 @@
 #include <QPointer>
 #include <QWidget>
 
-std::uint32_t PttMessageId = 0;
-
 namespace {
+
+// The atom the X server gave the message name; 0 until registered.
+xcb_atom_t PttMessageId = 0;
 
 // Sees every event of the X connection; every event but the host's own goes on to Qt untouched.
 class HostMessageFilter : public QAbstractNativeEventFilter
@@ -32,7 +33,7 @@ public:
         if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
             return false;
         const auto request =
-            decodeHostMessage(event, xcb_atom_t(PttMessageId), xcb_window_t(m_window->winId()));
+            decodeHostMessage(event, PttMessageId, xcb_window_t(m_window->winId()));
         if (request) {
             // Handled from the window's own event loop, not from inside the X event
             // dispatch: a return to receive keeps that loop turning for its settling delay.

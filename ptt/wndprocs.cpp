@@ -9,6 +9,7 @@ struct HookedWindow
 {
     // The window's procedure as it was before the hook.
     LONG_PTR PreviousWindowProc = 0;
+    UINT PttMessageId = 0;
     HostRequestHandler hostPtt;
 };
 
@@ -29,14 +30,16 @@ LONG_PTR HookWindow(const HWND &window, const WNDPROC &newProc)
     return previous;
 }
 
-bool HookHostWindow(HWND window, HostRequestHandler routine)
+bool HookHostWindow(HWND window, UINT messageId, HostRequestHandler routine)
 {
     auto &windows = hookedWindows();
     if (const auto found = windows.find(window); found != windows.end()) {
         found->second.hostPtt = std::move(routine); // hooked already: only the routine changes
+        found->second.PttMessageId = messageId;
         return true;
     }
     HookedWindow &hooked = windows[window];
+    hooked.PttMessageId = messageId;
     hooked.hostPtt = std::move(routine);
     hooked.PreviousWindowProc = HookWindow(window, HostWindowProc);
     if (hooked.PreviousWindowProc == 0) {
@@ -53,7 +56,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     if (found == windows.end())
         return DefWindowProcW(window, message, wParam, lParam);
     const auto previous = reinterpret_cast<WNDPROC>(found->second.PreviousWindowProc);
-    if (message == PttMessageId && found->second.hostPtt) {
+    if (message == found->second.PttMessageId && found->second.hostPtt) {
         // A copy: the routine may run the message loop, in which the window can be destroyed.
         const HostRequestHandler hostPtt = found->second.hostPtt;
         // The parameters are taken as signed 32-bit values, whatever the pointer size.

@@ -13,10 +13,10 @@
 // ANSI window and typed characters outside the code page would arrive as "?".
 LONG_PTR HookWindow(const HWND &window, const WNDPROC &newProc);
 
-// Hooks `window`: from now on the host message addressed to it goes to `routine`, and the
-// window's own procedure still sees every message. Returns false when the window could not be
-// hooked.
-bool HookHostWindow(HWND window, HostRequestHandler routine);
+// Hooks `window`: from now on the host message (`messageId`, as registered) addressed to it goes
+// to `routine`, and the window's own procedure still sees every message. Returns false when the
+// window could not be hooked.
+bool HookHostWindow(HWND window, UINT messageId, HostRequestHandler routine);
 
 // The replacement procedure: hands the host message to the window's switching routine, then
 // passes every message, that one included, to the window's previous procedure and returns its

@@ -26,7 +26,7 @@ public:
 
     explicit CommControl(PortBackendFactory factory = createPortBackend,
                          DeviceResolver resolver = deviceResolverFromStore());
-    ~CommControl();
+    ~CommControl() override;
 
     // 1-based port number (1 = COM1). Accepts FirstPort..LastPort while the port is closed.
     std::int16_t CommPort() const { return m_port; }

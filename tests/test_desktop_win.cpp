@@ -42,7 +42,9 @@ void TestDesktopWin::init()
 void TestDesktopWin::hostMessageReachesItsOwnWindow()
 {
     RegisterHostMessage();
-    QVERIFY(PttMessageId != 0);
+    // Windows gives the name the same id in every program, as a host would register it.
+    const UINT messageId = RegisterWindowMessageA(HostContract::MessageName);
+    QVERIFY(messageId != 0);
     QWidget first;
     QWidget second;
     QList<int> heard;
@@ -52,8 +54,8 @@ void TestDesktopWin::hostMessageReachesItsOwnWindow()
     QVERIFY(HookHostMessages(&second, [&](const std::int32_t &command, const std::int32_t &state) {
         heard << 2 << command << state;
     }));
-    SendMessageA(handleOf(second), PttMessageId, 0, 1);
-    SendMessageA(handleOf(first), PttMessageId, WPARAM(-1), LPARAM(-7));
+    SendMessageA(handleOf(second), messageId, 0, 1);
+    SendMessageA(handleOf(first), messageId, WPARAM(-1), LPARAM(-7));
     QCOMPARE(heard, QList<int>({2, 0, 1, 1, -1, -7}));
 }
 
