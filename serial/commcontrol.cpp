@@ -4,6 +4,7 @@
 #include "serial/portmap.h"
 
 #include <exception>
+#include <utility>
 
 CommControl::CommControl(PortBackendFactory factory, DeviceResolver resolver)
     : m_factory(std::move(factory))
@@ -72,6 +73,7 @@ void CommControl::setPortOpen(bool open)
             m_dtr = m_rts = false;
             backend->close();
         }
+        m_input.clear();
         return;
     }
     if (m_backend)
@@ -97,6 +99,9 @@ void CommControl::openBackend()
         QMetaObject::invokeMethod(
             this, [this, generation] { backendReady(generation); }, Qt::QueuedConnection);
     });
+    backend->setDataHandler(
+        [this, generation](const QByteArray &bytes) { takeInput(generation, bytes); });
+    m_input.clear();
     backend->open(m_settings, m_dtr, m_rts);
     m_backend = std::move(backend);
 }
@@ -185,6 +190,31 @@ void CommControl::Output(const QByteArray &bytes)
         throw PortError(PortError::PortNotOpen,
                         QStringLiteral("Cannot write: COM%1 is not open").arg(m_port));
     m_backend->write(bytes);
+}
+
+// May come from inside a call of the backend's: kept here, announced from the event loop.
+void CommControl::takeInput(quint64 generation, const QByteArray &bytes)
+{
+    if (generation != m_generation)
+        return;
+    m_input += bytes;
+    if (m_input.size() > InputLimit)
+        m_input.remove(0, m_input.size() - InputLimit);
+    if (std::exchange(m_inputAnnounced, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_inputAnnounced = false;
+            if (!m_input.isEmpty())
+                Q_EMIT inputArrived();
+        },
+        Qt::QueuedConnection);
+}
+
+QByteArray CommControl::Input()
+{
+    return std::exchange(m_input, {});
 }
 
 void CommControl::holdOutput()

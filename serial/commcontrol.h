@@ -47,6 +47,11 @@ public:
 
     // Writes the bytes as given, nothing added. Raises while the port is closed.
     void Output(const QByteArray &bytes);
+    // Takes what the radio has sent since the last call. Only the newest InputLimit bytes are
+    // kept: what nobody asks for is dropped. A port closed or reopened starts empty.
+    QByteArray Input();
+    int InBufferCount() const { return int(m_input.size()); }
+    static constexpr int InputLimit = 1024;
 
     // Lets the line changes and data between the two calls reach the radio together where the
     // port can do that. releaseOutput() raises when what was gathered cannot be sent.
@@ -67,6 +72,8 @@ Q_SIGNALS:
     // A lost port is open again.
     void portBack();
     void portOpened();
+    // The radio sent bytes; Input() takes them. Emitted from the event loop.
+    void inputArrived();
 
 private:
     void openBackend();
@@ -74,6 +81,7 @@ private:
     void backendReady(quint64 generation);
     void retry();
     void stopRetrying();
+    void takeInput(quint64 generation, const QByteArray &bytes);
 
     PortBackendFactory m_factory;
     DeviceResolver m_resolver;
@@ -85,4 +93,6 @@ private:
     bool m_rts = false;
     bool m_retrying = false;
     QTimer m_retryTimer;
+    QByteArray m_input;
+    bool m_inputAnnounced = false;
 };

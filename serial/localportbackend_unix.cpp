@@ -149,14 +149,17 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
                      [this] { drainInput(); });
 }
 
-// What the radio sends is not used; reading it also tells at once when the device goes away.
+// What the radio sends goes to the port object; reading it also tells at once when the device
+// goes away.
 void LocalPortBackend::drainInput()
 {
     char buffer[256];
-    while (true) {
+    while (m_fd >= 0) {
         const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
-        if (got > 0)
+        if (got > 0) {
+            reportData(QByteArray(buffer, qsizetype(got)));
             continue;
+        }
         if (got < 0 && (errno == EAGAIN || errno == EINTR))
             return;
         const int error = got < 0 ? errno : EIO;

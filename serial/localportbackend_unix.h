@@ -33,5 +33,5 @@ private:
 
     QString m_device;
     int m_fd = -1;
-    std::unique_ptr<QSocketNotifier> m_input; // the radio's answers, read and dropped
+    std::unique_ptr<QSocketNotifier> m_input; // the radio's answers
 };

@@ -58,6 +58,8 @@ LocalPortBackend::LocalPortBackend(const QString &device)
 {
     m_port.setPortName(device);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port,
+                     [this] { reportData(m_port.readAll()); });
     QObject::connect(
         &m_port, &QSerialPort::errorOccurred, &m_port, [this](QSerialPort::SerialPortError error) {
             // The device went away under an open port (a USB adapter unplugged).
@@ -85,9 +87,8 @@ void LocalPortBackend::requireOpen() const
 
 void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
 {
-    // The port is opened for writing only: the radio's answers are never read, and nothing then
-    // piles up unread in the program.
-    if (!m_port.open(QIODevice::WriteOnly))
+    // The radio's answers are read as they come and handed to the port object.
+    if (!m_port.open(QIODevice::ReadWrite))
         raise(PortError::PortUnavailable, QStringLiteral("Cannot open"));
     // Lines first, so a radio that keys on DTR or RTS is released as soon as the device opens.
     // A device without modem lines (a pseudo-terminal) refuses these; it still carries bytes.

@@ -44,6 +44,11 @@ public:
     }
     // Called when an open that open() left to finish in the background has finished.
     void setReadyHandler(std::function<void()> handler) { m_readyHandler = std::move(handler); }
+    // Called with the bytes the radio sent, as they arrive (Telnet escapes already undone).
+    void setDataHandler(std::function<void(const QByteArray &)> handler)
+    {
+        m_dataHandler = std::move(handler);
+    }
 
 protected:
     void reportLost(const QString &why, bool wasWorking = true)
@@ -56,10 +61,16 @@ protected:
         if (m_readyHandler)
             m_readyHandler();
     }
+    void reportData(const QByteArray &bytes)
+    {
+        if (m_dataHandler && !bytes.isEmpty())
+            m_dataHandler(bytes);
+    }
 
 private:
     std::function<void(const QString &, bool)> m_lostHandler;
     std::function<void()> m_readyHandler;
+    std::function<void(const QByteArray &)> m_dataHandler;
 };
 
 // Makes the backend for a device address such as "/dev/ttyUSB0" or "rfc2217://host:2217".

@@ -151,13 +151,15 @@ void ClientProtocol::answer(const QByteArray &payload)
     m_awaiting.erase(asked);
 }
 
-QByteArray ClientProtocol::receive(const QByteArray &bytes)
+QByteArray ClientProtocol::receive(const QByteArray &bytes, QByteArray *data)
 {
     QByteArray replies;
     for (const Telnet::Event &event : m_decoder.feed(bytes)) {
         switch (event.kind) {
         case Telnet::Event::Kind::Data:
-            break; // the radio's answers: the utility reads none
+            if (data)
+                *data += event.bytes;
+            break;
         case Telnet::Event::Kind::Negotiation:
             replies += m_options.receive(event.verb, event.option);
             break;

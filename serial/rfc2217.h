@@ -53,8 +53,9 @@ class ClientProtocol
 public:
     // Asks for the COM port option and binary mode both ways.
     QByteArray start();
-    // Takes bytes from the server; returns the replies to send back.
-    QByteArray receive(const QByteArray &bytes);
+    // Takes bytes from the server; returns the replies to send back. The radio's own bytes, with
+    // the Telnet escapes undone, are added to `data` when it is given.
+    QByteArray receive(const QByteArray &bytes, QByteArray *data = nullptr);
 
     // The server has agreed to, or refused, the COM port option.
     bool comPortDecided() const;

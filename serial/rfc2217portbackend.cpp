@@ -80,7 +80,8 @@ void Rfc2217PortBackend::giveUp(int number, const QString &why)
 
 void Rfc2217PortBackend::pump()
 {
-    const QByteArray replies = m_protocol.receive(m_socket.readAll());
+    QByteArray data;
+    const QByteArray replies = m_protocol.receive(m_socket.readAll(), &data);
     // An unbuffered socket finds the server gone only when a read meets the end, and then
     // says so by its state alone, without a signal.
     if (m_socket.state() != QAbstractSocket::ConnectedState) {
@@ -93,6 +94,7 @@ void Rfc2217PortBackend::pump()
         m_socket.write(replies);
     if (m_returned)
         advance();
+    reportData(data);
 }
 
 // One step of the open as far as the server's answers allow: connected, the COM port option
