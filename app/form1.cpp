@@ -205,17 +205,7 @@ void Form1::Command1_Click()
 
 QString Form1::startRigctlListener(const QString &address)
 {
-    RigctlListener::Radio radio;
-    radio.switchTo = [this](bool transmit) {
-        return m_ptt->switchTo(transmit);
-    };
-    radio.transmitting = [this] {
-        return m_Shape1->FillColor() == PttSwitch::Red;
-    };
-    radio.transmitRequests = [this] {
-        return m_ptt->transmitRequests();
-    };
-    auto *listener = new RigctlListener(std::move(radio), this);
+    auto *listener = new RigctlListener(*m_ptt, m_comport, this);
     QString why;
     if (listener->listen(address, &why))
         return listener->address();

@@ -3,6 +3,7 @@
 #include "ptt/frames.h"
 #include "ptt/pttwindow.h"
 #include "serial/commcontrol.h"
+#include "serial/porterror.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
 
@@ -79,6 +80,45 @@ bool PttSwitch::transmit()
     step([&] { m_port.setDTREnable(false); });
     m_window.setIndicatorColor(Green);
     logPortFailures("transmit", step.errors());
+    m_window.reportPortError(step.errors());
+    return false;
+}
+
+bool PttSwitch::linesHigh() const
+{
+    return m_port.PortOpen() && (m_port.RTSEnable() || m_port.DTREnable());
+}
+
+bool PttSwitch::setLines(bool transmitting)
+{
+    if (transmitting)
+        ++m_transmits;
+    const bool both = m_port.RTSEnable() && m_port.DTREnable();
+    const bool none = !m_port.RTSEnable() && !m_port.DTREnable();
+    if (m_port.PortOpen() && (transmitting ? both : none))
+        return true;
+    if (transmitting)
+        cancelSettling();
+    ResumeNext step;
+    // The port object keeps line states while closed; a closed port has keyed nothing.
+    step([&] {
+        if (!m_port.PortOpen())
+            throw PortError(PortError::PortNotOpen,
+                            QStringLiteral("COM%1 is not open").arg(m_port.CommPort()));
+    });
+    m_port.holdOutput();
+    step([&] { m_port.setRTSEnable(transmitting); });
+    step([&] { m_port.setDTREnable(transmitting); });
+    step([&] { m_port.releaseOutput(); });
+    if (step.failed() && transmitting) {
+        // As for any transmit: not left half keyed.
+        step([&] { m_port.setRTSEnable(false); });
+        step([&] { m_port.setDTREnable(false); });
+    }
+    m_window.setIndicatorColor(transmitting && !step.failed() ? Red : Green);
+    if (!step.failed())
+        return true;
+    logPortFailures(transmitting ? "keying" : "releasing", step.errors());
     m_window.reportPortError(step.errors());
     return false;
 }

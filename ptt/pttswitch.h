@@ -37,10 +37,17 @@ public:
     // command 0: state 1 transmit, state 0 receive; command 1: close the utility. Anything else
     // changes nothing.
     void ptt(const std::int32_t &command, const std::int32_t &state);
-    // The same switch for front doors that answer their caller (the rigctl listener): true when
-    // it reached the radio (for receive: the lines dropped and the receive frame went out, or
-    // the request joined a wait in progress).
+    // The same switch for front doors that answer their caller: true when it reached the radio
+    // (for receive: the lines dropped and the receive frame went out, or the request joined a
+    // wait in progress).
     bool switchTo(bool transmitting);
+    // Keying for front doors whose clients choose the mode themselves (the rigctl listener): the
+    // lines alone, RTS then DTR, no frame and so no settling delay. A transmit overtakes a
+    // receive that is settling, as any transmit does. A request the radio is already in is
+    // answered without touching it. True when the radio is in the asked state.
+    bool setLines(bool transmitting);
+    // The radio is keyed: either line is up.
+    bool linesHigh() const;
     // How many transmits have been asked for, from any front door.
     quint64 transmitRequests() const { return m_transmits; }
     // A click on the indicator: red switches to receive, anything else to transmit.

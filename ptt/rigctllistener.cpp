@@ -1,12 +1,25 @@
 #include "ptt/rigctllistener.h"
 
+#include "ptt/pttswitch.h"
+
+#include <QLoggingCategory>
 #include <QRegularExpression>
 
-RigctlListener::RigctlListener(Radio radio, QObject *parent)
+Q_DECLARE_LOGGING_CATEGORY(lcRig)
+
+RigctlListener::RigctlListener(PttSwitch &ptt, CommControl &port, QObject *parent)
     : QObject(parent)
-    , m_radio(std::move(radio))
+    , m_ptt(ptt)
+    , m_rig(port)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &RigctlListener::accept);
+}
+
+// The clients' sockets close with the server; nothing is left to hear of it.
+RigctlListener::~RigctlListener()
+{
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+        it.key()->disconnect(this);
 }
 
 bool RigctlListener::parseAddress(const QString &text, QHostAddress *host, quint16 *port)
@@ -52,16 +65,23 @@ QString RigctlListener::address() const
 void RigctlListener::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (m_clients.size() >= MaxClients) {
+            // Told in words a person reading the client's log understands.
+            socket->write(QByteArrayLiteral("zolvek-ptt: too many clients (16 at once); "
+                                            "closing this one\n"));
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->disconnectFromHost();
+            if (!std::exchange(m_fullReported, true))
+                qCWarning(lcRig, "refused a rigctl client from %s: %d are connected already",
+                          qUtf8Printable(socket->peerAddress().toString()), MaxClients);
+            continue;
+        }
         auto client = std::make_shared<Client>();
         client->socket = socket;
         m_clients.insert(socket, client);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { read(client); });
-        // Handled from the event loop: giving the radio back may wait out a settling delay.
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            QMetaObject::invokeMethod(
-                this, [this, socket] { gone(socket); }, Qt::QueuedConnection);
-        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { gone(socket); });
     }
 }
 
@@ -72,40 +92,93 @@ void RigctlListener::read(const std::shared_ptr<Client> &client)
     client->pending += client->session.feed(client->socket->readAll());
     if (client->pending.size() > MaxPendingLines) {
         // A client that only sends and never waits for its answers is not a host program.
-        client->pending.clear();
+        forget(*client);
         client->socket->abort();
         return;
     }
     serve(client);
 }
 
-// One command at a time per client, in order; a switch is answered once it is carried out (a
-// receive after its settling delay), while other clients are served meanwhile.
+// One command at a time per client, in order. A command the radio must answer leaves the client
+// waiting; the radio's answer carries on from where it stopped. Nothing here waits.
 void RigctlListener::serve(const std::shared_ptr<Client> &client)
 {
-    if (client->busy)
+    if (client->serving)
         return;
-    client->busy = true;
-    while (!client->pending.isEmpty() && client->socket) {
+    client->serving = true;
+    while (!client->waiting && !client->pending.isEmpty() && client->socket) {
         const QByteArray line = client->pending.takeFirst();
-        const RigctlSession::Reply reply = client->session.handle(line, m_radio.transmitting());
-        if (reply.close) {
-            client->pending.clear();
+        const RigctlSession::Reply reply = client->session.handle(line, m_ptt.linesHigh());
+        if (reply.action == RigctlSession::Reply::Action::Close) {
+            forget(*client);
             client->socket->disconnectFromHost();
             break;
         }
-        QByteArray text = reply.text;
-        if (reply.ptt) {
-            const bool transmit = *reply.ptt;
-            const bool done = m_radio.switchTo(transmit);
-            client->keyed = transmit && done;
-            client->keyedAs = m_radio.transmitRequests();
-            text = client->session.pttAnswer(done);
-        }
-        if (client->socket)
-            client->socket->write(text);
+        if (!carryOut(client, reply))
+            client->socket->write(reply.text);
     }
-    client->busy = false;
+    client->serving = false;
+}
+
+// False for a command answered from its text alone.
+bool RigctlListener::carryOut(const std::shared_ptr<Client> &client,
+                              const RigctlSession::Reply &reply)
+{
+    using Action = RigctlSession::Reply::Action;
+    const std::weak_ptr<Client> weak = client;
+    switch (reply.action) {
+    case Action::Key:
+    case Action::Release: {
+        const bool transmit = reply.action == Action::Key;
+        const bool done = m_ptt.setLines(transmit);
+        client->keyed = transmit && done;
+        client->keyedAs = m_ptt.transmitRequests();
+        client->socket->write(client->session.doneAnswer(done));
+        return true;
+    }
+    case Action::SetFrequency:
+    case Action::SetMode: {
+        client->waiting = true;
+        const auto done = [this, weak](bool sent) {
+            if (const auto still = weak.lock())
+                finish(weak, still->session.doneAnswer(sent));
+        };
+        if (reply.action == Action::SetFrequency)
+            m_rig.setFrequency(reply.hz, client.get(), done);
+        else
+            m_rig.setMode(reply.mode, client.get(), done);
+        return true;
+    }
+    case Action::ReadStatus:
+        client->waiting = true;
+        m_rig.readStatus(client.get(), [this, weak, reply](bool ok, const Ft847::Status &status) {
+            if (const auto still = weak.lock())
+                finish(weak, still->session.statusAnswer(reply, ok, status));
+        });
+        return true;
+    case Action::Answer:
+    case Action::Close:
+        break;
+    }
+    return false;
+}
+
+// The radio has answered a client's command: its answer goes out and its next command follows.
+void RigctlListener::finish(const std::weak_ptr<Client> &weak, const QByteArray &answer)
+{
+    const auto client = weak.lock();
+    if (!client || !client->socket)
+        return;
+    client->waiting = false;
+    client->socket->write(answer);
+    serve(client);
+}
+
+// What a client asked and has not been answered is dropped with it.
+void RigctlListener::forget(Client &client)
+{
+    client.pending.clear();
+    m_rig.drop(&client);
 }
 
 // A client that keyed the radio and went (closed, or its connection dropped) gives it back,
@@ -116,7 +189,9 @@ void RigctlListener::gone(QTcpSocket *socket)
     socket->deleteLater();
     if (!client)
         return;
-    client->pending.clear();
-    if (client->keyed && client->keyedAs == m_radio.transmitRequests() && m_radio.transmitting())
-        m_radio.switchTo(false);
+    forget(*client);
+    if (m_clients.size() < MaxClients)
+        m_fullReported = false;
+    if (client->keyed && client->keyedAs == m_ptt.transmitRequests() && m_ptt.linesHigh())
+        m_ptt.setLines(false);
 }

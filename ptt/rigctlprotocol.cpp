@@ -1,6 +1,8 @@
 #include "ptt/rigctlprotocol.h"
 
 #include <QHash>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -80,7 +82,7 @@ QByteArray RigctlSession::answer(const QByteArray &name, const QList<QByteArray>
     return text;
 }
 
-RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool transmitting)
+RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool keyed)
 {
     QByteArray text = line.trimmed();
     m_extended = text.startsWith('+');
@@ -101,40 +103,42 @@ RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool transmit
         return say(m_extended ? answer("ChkVFO", {"0"}) : QByteArray("0\n"));
     if (command == "\\dump_state")
         return say(dumpState());
+    // Hamlib's own clients ask before each mode change and leave the mode alone unless it is
+    // unlocked; the radio has no such lock.
+    if (command == "\\get_lock_mode")
+        return say(answer("Locked", {"0"}));
     if (command == "q" || command == "Q") {
         Reply goodbye;
-        goodbye.close = true;
+        goodbye.action = Reply::Action::Close;
         return goodbye;
     }
     if (command == "v")
         return say(answer("VFO", {"VFOA"}));
     if (command == "s")
         return say(answer("Split", {"0"}) + (m_extended ? QByteArray() : "VFOA\n"));
-    if (command == "f")
-        return say(answer("Frequency", {QByteArray::number(m_frequency)}));
-    if (command == "m")
-        return say(answer("Mode", {m_mode})
-                   + (m_extended ? QByteArray() : QByteArray::number(m_passband) + '\n'));
+    // Split off is what the radio has; the FT-847's split needs its satellite mode.
+    if (command == "S" && !words.isEmpty() && words.size() <= 2)
+        return say(report(words.first() == "0" ? 0 : NotAvailable));
+    if (command == "f" || command == "m") {
+        Reply read;
+        read.action = Reply::Action::ReadStatus;
+        read.wantsMode = command == "m";
+        return read;
+    }
     if (command == "t")
-        return say(answer("PTT", {transmitting ? "1" : "0"}));
+        return say(answer("PTT", {keyed ? "1" : "0"}));
     if (command == "F" && words.size() == 1) {
         bool ok = false;
         const double hz = words.first().toDouble(&ok);
-        if (!ok || hz <= 0 || hz > 1e12)
+        if (!ok || !Ft847::tunable(hz))
             return say(report(InvalidArgument));
-        m_frequency = std::uint64_t(hz + 0.5);
-        return say(report(0));
+        Reply tune;
+        tune.action = Reply::Action::SetFrequency;
+        tune.hz = std::uint64_t(hz);
+        return tune;
     }
-    if (command == "M" && !words.isEmpty() && words.size() <= 2) {
-        bool ok = true;
-        const int passband = words.size() == 2 ? words.last().toInt(&ok) : m_passband;
-        if (!ok || words.first().size() > 16)
-            return say(report(InvalidArgument));
-        m_mode = words.first();
-        // 0 and -1 ask for the mode's normal passband.
-        m_passband = passband > 0 ? passband : 3000;
-        return say(report(0));
-    }
+    if (command == "M" && !words.isEmpty() && words.size() <= 2)
+        return setMode(words);
     if (command == "T" && words.size() == 1) {
         bool ok = false;
         const int state = words.first().toInt(&ok);
@@ -142,31 +146,147 @@ RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool transmit
             return say(report(InvalidArgument));
         // Any non-zero value keys (WSJT-X asks with 3 for data).
         Reply change;
-        change.ptt = state != 0;
+        change.action = state != 0 ? Reply::Action::Key : Reply::Action::Release;
         return change;
     }
     return say(report(NotAvailable));
 }
 
-QByteArray RigctlSession::pttAnswer(bool carriedOut) const
+namespace {
+
+// The radio's filters, as Hamlib describes them for the FT-847: the normal passband of each
+// mode, and the narrow one where it has one.
+int normalPassband(Ft847::Mode mode)
+{
+    switch (mode) {
+    case Ft847::Mode::Am:
+        return 9000;
+    case Ft847::Mode::Fm:
+        return 15000;
+    default:
+        return 2200;
+    }
+}
+
+std::optional<Ft847::Mode> narrowOf(Ft847::Mode mode)
+{
+    switch (mode) {
+    case Ft847::Mode::Cw:
+        return Ft847::Mode::CwNarrow;
+    case Ft847::Mode::Cwr:
+        return Ft847::Mode::CwrNarrow;
+    case Ft847::Mode::Am:
+        return Ft847::Mode::AmNarrow;
+    case Ft847::Mode::Fm:
+        return Ft847::Mode::FmNarrow;
+    default:
+        return std::nullopt;
+    }
+}
+
+// Hamlib's name and passband of what the radio is in.
+std::pair<QByteArray, int> hamlibMode(Ft847::Mode mode)
+{
+    switch (mode) {
+    case Ft847::Mode::Lsb:
+        return {"LSB", 2200};
+    case Ft847::Mode::Usb:
+        return {"USB", 2200};
+    case Ft847::Mode::Cw:
+        return {"CW", 2200};
+    case Ft847::Mode::Cwr:
+        return {"CWR", 2200};
+    case Ft847::Mode::Am:
+        return {"AM", 9000};
+    case Ft847::Mode::Fm:
+        return {"FM", 15000};
+    case Ft847::Mode::CwNarrow:
+        return {"CW", 500};
+    case Ft847::Mode::CwrNarrow:
+        return {"CWR", 500};
+    case Ft847::Mode::AmNarrow:
+        return {"AM", 2200};
+    case Ft847::Mode::FmNarrow:
+        return {"FM", 9000};
+    }
+    return {"USB", 2200};
+}
+
+} // namespace
+
+// The radio has no data modes of its own: PKTUSB, PKTLSB and PKTFM are USB, LSB and FM with
+// the sound card on the data socket. A passband below the mode's normal one picks the narrow
+// filter where the mode has one; 0 and -1 ask for the normal one.
+RigctlSession::Reply RigctlSession::setMode(const QList<QByteArray> &words)
+{
+    static const QHash<QByteArray, Ft847::Mode> modes{
+        {"LSB", Ft847::Mode::Lsb},    {"USB", Ft847::Mode::Usb},    {"CW", Ft847::Mode::Cw},
+        {"CWR", Ft847::Mode::Cwr},    {"AM", Ft847::Mode::Am},      {"FM", Ft847::Mode::Fm},
+        {"PKTLSB", Ft847::Mode::Lsb}, {"PKTUSB", Ft847::Mode::Usb}, {"PKTFM", Ft847::Mode::Fm}};
+    const QByteArray name = words.first().toUpper();
+    const auto found = modes.constFind(name);
+    bool ok = true;
+    const int passband = words.size() == 2 ? words.last().toInt(&ok) : 0;
+    if (found == modes.cend() || !ok)
+        return say(report(InvalidArgument));
+    Ft847::Mode mode = *found;
+    if (passband > 0 && passband < normalPassband(mode))
+        mode = narrowOf(mode).value_or(mode);
+    m_setName = name;
+    m_setMode = mode;
+    m_haveSet = true;
+    Reply change;
+    change.action = Reply::Action::SetMode;
+    change.mode = mode;
+    return change;
+}
+
+QByteArray RigctlSession::doneAnswer(bool carriedOut) const
 {
     return (m_extended ? m_longName + ":\n" : QByteArray()) + report(carriedOut ? 0 : IoError);
 }
 
-// Protocol version 1, as rigctld gives it: the ranges, steps and filters of an FT-847, PTT by
-// CAT, and a time-out that covers the 1200 ms settling delay before "receive" is answered.
+QByteArray RigctlSession::statusAnswer(const Reply &asked, bool ok,
+                                       const Ft847::Status &status) const
+{
+    if (!ok)
+        return doneAnswer(false);
+    if (!asked.wantsMode)
+        return answer("Frequency", {QByteArray::number(quint64(status.hz))});
+    auto [name, passband] = hamlibMode(status.mode);
+    if (m_haveSet && status.mode == m_setMode)
+        name = m_setName;
+    if (!m_extended)
+        return name + '\n' + QByteArray::number(passband) + '\n';
+    return m_longName + ":\nMode: " + name + "\nPassband: " + QByteArray::number(passband) + '\n'
+           + report(0);
+}
+
+// Protocol version 1, as rigctld gives it: the ranges, modes, steps and filters of an FT-847
+// (mode bits AM 0x1, CW 0x2, USB 0x4, LSB 0x8, FM 0x20, CWR 0x80, and PKTLSB 0x400, PKTUSB
+// 0x800, PKTFM 0x1000, which it takes as LSB, USB and FM), PTT by CAT.
 QByteArray RigctlSession::dumpState()
 {
     return QByteArrayLiteral("1\n"    // protocol version
                              "1001\n" // rig model: FT-847
                              "0\n"    // ITU region
-                             "100000.000000 512000000.000000 0x1ff -1 -1 0x3 0x1\n"
+                             "100000.000000 30000000.000000 0x1caf -1 -1 0x3 0x1\n"
+                             "36000000.000000 76000000.000000 0x1caf -1 -1 0x3 0x1\n"
+                             "108000000.000000 174000000.000000 0x1caf -1 -1 0x3 0x1\n"
+                             "420000000.000000 512000000.000000 0x1caf -1 -1 0x3 0x1\n"
                              "0 0 0 0 0 0 0\n"
-                             "1800000.000000 440000000.000000 0x1ff 5000 100000 0x3 0x1\n"
+                             "1800000.000000 54000000.000000 0x1caf 5000 100000 0x3 0x1\n"
+                             "144000000.000000 148000000.000000 0x1caf 1000 50000 0x3 0x1\n"
+                             "430000000.000000 450000000.000000 0x1caf 1000 50000 0x3 0x1\n"
                              "0 0 0 0 0 0 0\n"
-                             "0x1ff 10\n"
+                             "0x1caf 10\n"
                              "0 0\n"
-                             "0x1ff 2400\n"
+                             "0xc8e 2200\n" // SSB, CW, CWR and their data modes
+                             "0x82 500\n"
+                             "0x1 9000\n"
+                             "0x1 2200\n"
+                             "0x1020 15000\n"
+                             "0x1020 9000\n"
                              "0 0\n"
                              "0\n0\n0\n0\n" // max RIT, XIT, IF shift, announces
                              "\n\n"         // preamps, attenuators
@@ -182,7 +302,7 @@ QByteArray RigctlSession::dumpState()
                              "has_get_conf=0\n"
                              "has_power2mW=0\n"
                              "has_mW2power=0\n"
-                             "timeout=3000\n"
+                             "timeout=1000\n"
                              "rig_model=1001\n"
                              "done\n");
 }

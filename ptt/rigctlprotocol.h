@@ -1,14 +1,15 @@
 #pragma once
 
+#include "ptt/ft847cat.h"
+
 #include <QByteArray>
 #include <QList>
 #include <cstdint>
-#include <optional>
 
 // Hamlib's NET rigctl protocol, the one rigctld serves and "Hamlib NET rigctl" clients (WSJT-X,
 // fldigi, JS8Call...) speak, without sockets: one newline-ended command a line, one answer each.
-// The utility keys the radio (T) and answers what such a client asks on opening and while it
-// polls; frequency and mode are kept and echoed, not sent to the radio.
+// A command either is answered at once or asks something of the radio (keying, frequency,
+// mode); its answer is then made from what the radio did.
 class RigctlSession
 {
 public:
@@ -24,25 +25,34 @@ public:
 
     struct Reply
     {
-        QByteArray text;         // the answer, when there is one now
-        std::optional<bool> ptt; // the radio is to be switched: true transmit, false receive
-        bool close = false;      // the client said goodbye
+        enum class Action { Answer, Key, Release, SetFrequency, SetMode, ReadStatus, Close };
+        Action action = Action::Answer;
+        QByteArray text;        // the answer of Answer
+        std::uint64_t hz = 0;   // SetFrequency
+        Ft847::Mode mode{};     // SetMode
+        bool wantsMode = false; // ReadStatus: for "m" rather than "f"
     };
-    Reply handle(const QByteArray &line, bool transmitting);
-    // The answer to a switch, once it has been carried out or has failed.
-    QByteArray pttAnswer(bool carriedOut) const;
+    // `keyed`: the radio's lines are up, for "t".
+    Reply handle(const QByteArray &line, bool keyed);
+
+    // The answers to what the radio was asked, once it has been carried out or has failed.
+    QByteArray doneAnswer(bool carriedOut) const;
+    QByteArray statusAnswer(const Reply &asked, bool ok, const Ft847::Status &status) const;
 
     static QByteArray dumpState();
 
 private:
     QByteArray answer(const QByteArray &name, const QList<QByteArray> &values) const;
     QByteArray report(int code) const;
+    Reply setMode(const QList<QByteArray> &words);
 
     QByteArray m_partial;
     bool m_discarding = false;
     bool m_extended = false; // the command in hand asked for the extended answer form
     QByteArray m_longName;   // its long name, for that form
-    std::uint64_t m_frequency = 14074000;
-    QByteArray m_mode = "USB";
-    int m_passband = 3000;
+    // The mode name this client last set and what the radio made of it: a client that asked
+    // for PKTUSB is told PKTUSB while the radio is in the USB that stands for it.
+    QByteArray m_setName;
+    Ft847::Mode m_setMode{};
+    bool m_haveSet = false;
 };

@@ -88,10 +88,11 @@ void JsonProcess::stop()
     }
 }
 
-bool SimProcess::start(const QString &listen)
+bool SimProcess::start(const QString &listen, const QStringList &radio)
 {
-    if (!JsonProcess::start(binaryPath(QStringLiteral("ft847-sim")),
-                            {QStringLiteral("--json"), QStringLiteral("--listen"), listen}))
+    if (!JsonProcess::start(
+            binaryPath(QStringLiteral("ft847-sim")),
+            QStringList{QStringLiteral("--json"), QStringLiteral("--listen"), listen} + radio))
         return false;
     const QJsonObject listening = waitForEvent(QStringLiteral("listening"));
     m_address = listening.value(QStringLiteral("address")).toString();

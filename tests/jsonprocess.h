@@ -40,7 +40,9 @@ class SimProcess : public JsonProcess
 {
 public:
     // On a free loopback port, or on `listen` (HOST:PORT) to stand in for a radio that was lost.
-    bool start(const QString &listen = QStringLiteral("127.0.0.1:0"));
+    // `radio` are more arguments, such as --frequency 7074000.
+    bool start(const QString &listen = QStringLiteral("127.0.0.1:0"),
+               const QStringList &radio = {});
     QString address() const { return m_address; }
     QString url() const { return QStringLiteral("rfc2217://") + m_address; }
     // The events of one kind, in order.

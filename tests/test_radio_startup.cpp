@@ -97,7 +97,7 @@ void TestRadioStartup::utilityBringsRadioUpInReceive()
         }
     }
     QCOMPARE(order, (QStringList{"connected", "frame 0000000000 cat on",
-                                 "frame 0300000007 mode cwr", "disconnected"}));
+                                 "frame 0300000007 mode cwr", "mode", "disconnected"}));
     QVERIFY(lastSettingsTime > 0);
     // Both lines low before the first byte, though the server raised them at connect.
     QCOMPARE(sim.radioActions(),

@@ -161,9 +161,7 @@ void TestRfc2217Peers::simServesOneClientAtATime()
     Rfc2217PortBackend third(url);
     third.open(LineSettings::parse("4800,n,8,2"), false, false);
     third.write(QByteArray::fromHex("0300000007"));
-    QVERIFY(sim.waitFor([](const auto &events) {
-        return !events.isEmpty() && events.last().value("event") == "frame";
-    }));
+    QVERIFY(!sim.waitForEvent("frame").isEmpty());
     QCOMPARE(sim.named("connected").size(), 2);
 }
 

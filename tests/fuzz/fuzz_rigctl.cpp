@@ -18,8 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (line.size() > RigctlSession::MaxLine)
                 std::abort();
             const RigctlSession::Reply reply = session.handle(line, at % 2 == 0);
-            if (reply.ptt)
-                session.pttAnswer(at % 3 == 0);
+            if (reply.action == RigctlSession::Reply::Action::SetFrequency
+                && !Ft847::tunable(double(reply.hz)))
+                std::abort(); // no frame for a frequency the radio cannot take
+            if (reply.action == RigctlSession::Reply::Action::ReadStatus)
+                session.statusAnswer(reply, at % 3 == 0, {reply.hz, Ft847::Mode::FmNarrow});
+            else if (reply.action != RigctlSession::Reply::Action::Answer)
+                session.doneAnswer(at % 3 == 0);
         }
     }
     return 0;

@@ -1,10 +1,22 @@
 #include "tools/ft847-sim/ft847frames.h"
 
-#include <cstdint>
+#include "ptt/ft847cat.h"
 
 namespace {
 
-QString modeName(std::uint8_t mode)
+// Frequency frames carry eight BCD digits in units of 10 Hz.
+QString frequency(const QByteArray &frame)
+{
+    const auto hz = Ft847::frequencyFromBcd(frame.left(4));
+    if (!hz)
+        return QString();
+    return QString::number(double(*hz) / 1e6, 'f', 5) + QStringLiteral(" MHz");
+}
+
+} // namespace
+
+// The names the log and --mode use.
+QString ft847ModeName(std::uint8_t mode)
 {
     switch (mode) {
     case 0x00:
@@ -32,20 +44,18 @@ QString modeName(std::uint8_t mode)
     }
 }
 
-// Frequency frames carry eight BCD digits in units of 10 Hz.
-QString frequency(const QByteArray &frame)
+std::optional<std::uint8_t> ft847ModeFromName(const QString &name)
 {
-    qint64 tensOfHz = 0;
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = std::uint8_t(frame[i]);
-        if ((byte >> 4) > 9 || (byte & 0x0f) > 9)
-            return QString();
-        tensOfHz = tensOfHz * 100 + (byte >> 4) * 10 + (byte & 0x0f);
+    QString wanted = name.trimmed().toLower();
+    wanted.replace(QStringLiteral(" narrow"), QStringLiteral("n"));
+    for (int code = 0; code < 256; ++code) {
+        QString known = ft847ModeName(std::uint8_t(code));
+        known.replace(QStringLiteral(" narrow"), QStringLiteral("n"));
+        if (!known.isEmpty() && known == wanted)
+            return std::uint8_t(code);
     }
-    return QString::number(double(tensOfHz) / 100000.0, 'f', 5) + QStringLiteral(" MHz");
+    return std::nullopt;
 }
-
-} // namespace
 
 QString ft847FrameName(const QByteArray &frame)
 {
@@ -74,7 +84,7 @@ QString ft847FrameName(const QByteArray &frame)
     case 0x07:
     case 0x17:
     case 0x27: {
-        const QString mode = modeName(std::uint8_t(frame[0]));
+        const QString mode = ft847ModeName(std::uint8_t(frame[0]));
         if (mode.isEmpty())
             return QStringLiteral("unknown");
         const QString vfo = opcode == 0x17   ? QStringLiteral("sat rx ")

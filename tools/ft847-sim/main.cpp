@@ -1,5 +1,7 @@
 // ft847-sim: a virtual Yaesu FT-847 reached as an RFC 2217 serial port, for trying and testing
 // zolvek-ptt without a radio.
+#include "ptt/ft847cat.h"
+#include "tools/ft847-sim/ft847frames.h"
 #include "tools/ft847-sim/simlog.h"
 #include "tools/ft847-sim/simserver.h"
 
@@ -49,10 +51,35 @@ int main(int argc, char *argv[])
         QStringLiteral("lines-low-at-connect"),
         QStringLiteral("A new connection finds DTR and RTS low (default: high, as ser2net opens "
                        "the port at connect)."));
+    const QCommandLineOption frequency(
+        QStringLiteral("frequency"),
+        QStringLiteral("The frequency the radio starts on, in Hz (default 14074000)."),
+        QStringLiteral("HZ"), QStringLiteral("14074000"));
+    const QCommandLineOption mode(
+        QStringLiteral("mode"),
+        QStringLiteral("The mode it starts in: lsb, usb, cw, cwr, am, fm, or cwn, cwrn, amn, fmn "
+                       "for the narrow ones (default usb)."),
+        QStringLiteral("NAME"), QStringLiteral("usb"));
     parser.addOption(listen);
     parser.addOption(json);
     parser.addOption(linesLow);
+    parser.addOption(frequency);
+    parser.addOption(mode);
     parser.process(app);
+
+    bool numeric = false;
+    const qulonglong hz = parser.value(frequency).toULongLong(&numeric);
+    if (!numeric || !Ft847::tunable(double(hz))) {
+        std::fprintf(stderr, "ft847-sim: --frequency wants Hz the FT-847 can tune (100 kHz-30 MHz, "
+                             "36-76, 108-174 or 420-512 MHz)\n");
+        return 2;
+    }
+    const auto startMode = ft847ModeFromName(parser.value(mode));
+    if (!startMode) {
+        std::fprintf(stderr, "ft847-sim: --mode wants lsb, usb, cw, cwr, am, fm, cwn, cwrn, amn "
+                             "or fmn\n");
+        return 2;
+    }
 
     QHostAddress address;
     quint16 port = 0;
@@ -64,6 +91,7 @@ int main(int argc, char *argv[])
     SimLog log(parser.isSet(json));
     SimServer server(log);
     server.setLinesAtConnect(!parser.isSet(linesLow));
+    server.setRadio(hz / 10 * 10, *startMode);
     if (!server.listen(address, port)) {
         std::fprintf(stderr, "ft847-sim: cannot listen on %s: %s\n",
                      qUtf8Printable(parser.value(listen)), qUtf8Printable(server.errorString()));

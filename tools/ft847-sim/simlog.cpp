@@ -117,6 +117,25 @@ void SimLog::frame(const QByteArray &frame, const QString &name, double at)
                   .arg(stamp(at), QString::fromLatin1(frame.toHex(' ')), name));
 }
 
+void SimLog::frequency(std::uint64_t hz, double at)
+{
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"frequency\",\"t\":%1,\"hz\":%2}")
+                  .arg(stamp(at))
+                  .arg(quint64(hz)));
+    else
+        write(QStringLiteral("[%1] radio: %2 MHz").arg(stamp(at)).arg(double(hz) / 1e6, 0, 'f', 5));
+}
+
+void SimLog::mode(const QString &name, double at)
+{
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"mode\",\"t\":%1,\"mode\":%2}")
+                  .arg(stamp(at), jsonString(name)));
+    else
+        write(QStringLiteral("[%1] radio: mode %2").arg(stamp(at), name));
+}
+
 void SimLog::device(const QString &event, const QString &cause, double at)
 {
     if (m_json)

@@ -4,6 +4,7 @@
 #include "tools/monotonic.h"
 
 #include <QString>
+#include <cstdint>
 #include <cstdio>
 
 // The virtual radio's log on standard output, flushed per line: readable text, or one JSON
@@ -21,6 +22,9 @@ public:
     void settings(const SimPortState &state, double at = monotonicSeconds());
     void lines(const SimPortState &state, double at = monotonicSeconds());
     void frame(const QByteArray &frame, const QString &name, double at = monotonicSeconds());
+    // The radio's own state changed: its frequency in Hz, or its mode by name ("usb"...).
+    void frequency(std::uint64_t hz, double at = monotonicSeconds());
+    void mode(const QString &name, double at = monotonicSeconds());
     // A local device opened, closed or hung up ("open", "close", "hangup"), and why.
     void device(const QString &event, const QString &cause, double at = monotonicSeconds());
 

@@ -2,6 +2,11 @@
 
 #include "tools/ft847-sim/ft847frames.h"
 
+#include "ptt/ft847cat.h"
+#include "serial/telnet.h"
+
+#include <QTimer>
+
 namespace {
 constexpr int FrameSize = 5;
 
@@ -86,6 +91,34 @@ void SimServer::readClient()
         const QByteArray frame = m_frame.left(FrameSize);
         m_frame.remove(0, FrameSize);
         m_log.frame(frame, ft847FrameName(frame), arrived);
+        act(frame, arrived);
+    }
+}
+
+// What the radio does with a frame of its main VFO: tunes, changes mode, or answers a read with
+// its frequency and mode, a moment later.
+void SimServer::act(const QByteArray &frame, double at)
+{
+    const auto opcode = std::uint8_t(frame[4]);
+    if (opcode == 0x01) {
+        const auto hz = Ft847::frequencyFromBcd(frame.left(4));
+        if (hz && *hz != m_hz) {
+            m_hz = *hz;
+            m_log.frequency(m_hz, at);
+        }
+    } else if (opcode == 0x07) {
+        const auto mode = std::uint8_t(frame[0]);
+        if (!ft847ModeName(mode).isEmpty() && mode != m_mode) {
+            m_mode = mode;
+            m_log.mode(ft847ModeName(mode), at);
+        }
+    } else if (opcode == 0x03) {
+        const auto mode = Ft847::modeFromCode(m_mode).value_or(Ft847::Mode::Usb);
+        const QByteArray answer = Telnet::escape(Ft847::encodeStatus({m_hz, mode}));
+        QTimer::singleShot(ReplyTimeMs, m_client, [client = m_client, answer] {
+            if (client && client->state() == QAbstractSocket::ConnectedState)
+                client->write(answer);
+        });
     }
 }
 

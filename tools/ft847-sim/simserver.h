@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <cstdint>
 
 // The virtual FT-847 behind an RFC 2217 server: one client at a time; it keeps running when a
 // client leaves.
@@ -23,11 +24,20 @@ public:
     // Whether a new connection finds DTR and RTS high (the default), as a port that ser2net
     // opens at connect does.
     void setLinesAtConnect(bool high) { m_linesAtConnect = high; }
+    // The radio as it starts: frequency in Hz and mode code.
+    void setRadio(std::uint64_t hz, std::uint8_t mode)
+    {
+        m_hz = hz;
+        m_mode = mode;
+    }
+    // How long the radio takes to answer a read of its frequency and mode.
+    static constexpr int ReplyTimeMs = 5;
 
 private:
     void accept();
     void readClient();
     void clientGone();
+    void act(const QByteArray &frame, double at);
 
     SimLog &m_log;
     QTcpServer m_server;
@@ -35,4 +45,6 @@ private:
     Rfc2217ServerSession m_session;
     QByteArray m_frame;
     bool m_linesAtConnect = true;
+    std::uint64_t m_hz = 14074000;
+    std::uint8_t m_mode = 0x01;
 };
