@@ -9,7 +9,7 @@ PACKAGES=(
     libxcb1-dev
     xvfb xauth openbox x11-utils xdotool
     socat python3 python3-serial
-    libhamlib-utils
+    libhamlib-utils direwolf
 )
 
 ensure_packages() {
