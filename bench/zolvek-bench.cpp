@@ -300,10 +300,17 @@ public:
     double highAfterOpen = 0; // how long the lines the driver raised stayed high, ms
 };
 
-// "T 1" on a held TCP connection to the frame it makes at a tty-double device, for a rigctl server
-// run by the double: Hamlib's rigctld for the FT-847 (its PTT frame) or the utility's listener
-// (its transmit frame). Both drive the same kind of port, timed by the same log.
-std::vector<double> rigctlServerLatencies(const QString &bin, bool ours, int requests)
+// What a rigctl server does on a tty-double device for a client on a held TCP connection, run
+// by the double: Hamlib's rigctld for the FT-847 (keying by its PTT frames) or the utility's
+// listener (keying by the lines). Both drive the same kind of port, timed by the same log.
+struct RigctlServerFigures
+{
+    std::vector<double> keyed;     // T 1 to the radio keyed (lines up, or the PTT-on frame)
+    std::vector<double> released;  // T 0 to its answer at the client
+    std::vector<double> frequency; // F to the set-frequency frame
+};
+
+RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         QTcpServer probe;
@@ -341,24 +348,46 @@ std::vector<double> rigctlServerLatencies(const QString &bin, bool ours, int req
         if (client.state() != QAbstractSocket::ConnectedState)
             continue; // the port was taken meanwhile: another
         client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        const QString keyed = ours ? QStringLiteral("0100000007") : QStringLiteral("0000000008");
-        std::vector<double> latencies;
-        for (int i = 0; i < requests; ++i) {
-            const double sent = monotonicSeconds();
-            client.write("T 1\n");
-            client.flush();
-            const QJsonObject frame = device.next([&keyed](const QJsonObject &e) {
-                return e.value("event") == "frame" && e.value("hex") == keyed;
-            });
-            latencies.push_back((frame.value("t").toDouble() - sent) * 1000);
+        const auto answered = [&client](const char *what) {
             while (!client.canReadLine())
                 if (!client.waitForReadyRead(3000))
-                    throw std::runtime_error("no answer to T 1");
+                    throw std::runtime_error(std::string("no answer to ") + what);
             client.readAll();
+            return monotonicSeconds();
+        };
+        const auto keyedEvent = [ours](bool up) {
+            return [ours, up](const QJsonObject &e) {
+                if (ours)
+                    return e.value("event") == "lines" && e.value("dtr").toBool() == up
+                           && e.value("rts").toBool() == up;
+                // The PTT frames: opcode 08 on, 88 off.
+                return e.value("event") == "frame"
+                       && e.value("hex").toString().endsWith(up ? "08" : "88");
+            };
+        };
+        RigctlServerFigures figures;
+        for (int i = 0; i < requests; ++i) {
+            double sent = monotonicSeconds();
+            client.write("T 1\n");
+            client.flush();
+            figures.keyed.push_back((device.next(keyedEvent(true)).value("t").toDouble() - sent)
+                                    * 1000);
+            answered("T 1");
+            sent = monotonicSeconds();
+            client.write("T 0\n");
+            client.flush();
+            figures.released.push_back((answered("T 0") - sent) * 1000);
+            device.next(keyedEvent(false));
+            sent = monotonicSeconds();
+            client.write("F " + QByteArray::number(7074000 + 10 * (i % 2)) + "\n");
+            client.flush();
+            const QJsonObject frame = device.next([](const QJsonObject &e) {
+                return e.value("event") == "frame" && e.value("hex").toString().endsWith("01");
+            });
+            figures.frequency.push_back((frame.value("t").toDouble() - sent) * 1000);
+            answered("F");
         }
-        client.write("T 0\n");
-        client.waitForReadyRead(3000);
-        return latencies;
+        return figures;
     }
     throw std::runtime_error("no rigctl server listened");
 }
@@ -607,7 +636,8 @@ int main(int argc, char *argv[])
         utility.stop();
         std::vector<double> timed = utility.settlingAsTimed();
         if (timed.size() < settling.size())
-            throw std::runtime_error("the utility did not log its settling waits");
+            throw std::runtime_error("the utility logged " + std::to_string(timed.size())
+                                     + " settling waits of " + std::to_string(settling.size()));
         timed.erase(timed.begin(), timed.end() - std::ptrdiff_t(settling.size()));
 
         radio.nextNamed("disconnected");
@@ -643,8 +673,8 @@ int main(int argc, char *argv[])
         const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
-        const std::vector<double> localRigctld = rigctlServerLatencies(bin, false, 200);
-        const std::vector<double> localListener = rigctlServerLatencies(bin, true, 200);
+        const RigctlServerFigures localRigctld = rigctlServerFigures(bin, false, 200);
+        const RigctlServerFigures localListener = rigctlServerFigures(bin, true, 200);
 
         figures.push_back(
             summarise("Transmit: host message to lines high at the radio", toLines, "ms", true));
@@ -673,15 +703,23 @@ int main(int argc, char *argv[])
                                  ours / percentile(rigDefault, 0.5), 0, "", "x", 1});
         figures.push_back(Figure{"Ratio: our transmit frame median / rigctld no delays",
                                  ours / percentile(rigNoDelay, 0.5), 0, "", "x", 1});
-        figures.push_back(summarise("Local port, T 1 over rigctl: rigctld -m 1001, no write "
-                                    "delays, to its PTT frame",
-                                    localRigctld, "ms", true));
-        figures.push_back(summarise("Local port, T 1 over rigctl: the utility's listener, to "
-                                    "its transmit frame",
-                                    localListener, "ms", true));
-        figures.push_back(Figure{"Ratio: our rigctl listener median / rigctld no delays",
-                                 percentile(localListener, 0.5) / percentile(localRigctld, 0.5), 0,
-                                 "", "x", 1});
+        const auto sideBySide = [&figures](const QString &what, const std::vector<double> &theirs,
+                                           const std::vector<double> &mine) {
+            figures.push_back(summarise(QStringLiteral("Local port, %1: rigctld -m 1001, no "
+                                                       "write delays")
+                                            .arg(what),
+                                        theirs, "ms", true));
+            figures.push_back(
+                summarise(QStringLiteral("Local port, %1: the utility's listener").arg(what), mine,
+                          "ms", true));
+            figures.push_back(
+                Figure{QStringLiteral("Ratio: %1, our listener median / rigctld").arg(what),
+                       percentile(mine, 0.5) / percentile(theirs, 0.5), 0, "", "x", 1});
+        };
+        sideBySide("T 1 to the radio keyed (PTT frame; our lines)", localRigctld.keyed,
+                   localListener.keyed);
+        sideBySide("T 0 to its answer", localRigctld.released, localListener.released);
+        sideBySide("F to the set-frequency frame", localRigctld.frequency, localListener.frequency);
         figures.push_back(
             summarise("Floor: host message to another X client (no utility)", xFloor, "ms", true));
         figures.push_back(
