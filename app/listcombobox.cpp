@@ -8,6 +8,9 @@ ListComboBox::ListComboBox(QWidget *parent)
     : QComboBox(parent)
 {
     setEditable(false);
+    // The wheel must not give the list the focus (Qt's default for a combo box): a notch over
+    // it while another control has the focus would then switch the port after all.
+    setFocusPolicy(Qt::StrongFocus);
     connect(this, &QComboBox::activated, this, &ListComboBox::clicked);
 }
 

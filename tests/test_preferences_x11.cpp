@@ -56,6 +56,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void optionsTakeEffectAndSurviveRestart();
     void startsMinimized();
+    void wheelOverPortListChangesNothing();
 
 private:
     QProcess m_windowManager;
@@ -143,6 +144,27 @@ void TestPreferencesX11::startsMinimized()
     QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true));
     const QString info = runCommand("xwininfo", {"-id", window});
     QVERIFY2(info.contains("Width: 79"), qPrintable(info));
+    QVERIFY(station.stopUtility());
+}
+
+// A wheel notch over the closed port list while the settings box has the focus: on a real desktop
+// the wheel would give the list the focus first, and then switch the port.
+void TestPreferencesX11::wheelOverPortListChangesNothing()
+{
+    Station station;
+    QVERIFY(station.start(true));
+    QString window;
+    QTRY_VERIFY(!(window = windowId()).isEmpty());
+    QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true));
+    click(window, MoreButton);
+    click(window, SettingsBox);
+    const qsizetype connections = station.sim.named("connected").size();
+    runCommand("xdotool", {"mousemove", "--window", window, QString::number(PortList.x()),
+                           QString::number(PortList.y()), "click", "5"});
+    QVERIFY(syncWithUtility(window.toUInt()));
+    QCOMPARE(stored(station.configHome(), "Com/ComPort"), QString());
+    QCOMPARE(station.sim.named("connected").size(), connections);
+    QCOMPARE(windowsTitled("zolvek-ptt"), 0); // no "Com port error"
     QVERIFY(station.stopUtility());
 }
 
