@@ -1,6 +1,7 @@
 #include "serial/commcontrol.h"
 
 #include "serial/porterror.h"
+#include "serial/portfailure.h"
 #include "serial/portmap.h"
 
 #include <exception>
@@ -26,13 +27,14 @@ CommControl::DeviceResolver CommControl::deviceResolverFromStore()
 
 void CommControl::setCommPort(int port)
 {
-    stopRetrying();
     if (port < FirstPort || port > LastPort)
         throw PortError(PortError::InvalidPortNumber,
                         QStringLiteral("Invalid port number %1 (COM%2 to COM%3)")
                             .arg(port)
                             .arg(FirstPort)
                             .arg(LastPort));
+    // A valid new choice ends the tries for the old port.
+    stopRetrying();
     if (PortOpen())
         throw PortError(PortError::PortAlreadyOpen,
                         QStringLiteral("Port already open: close COM%1 first").arg(m_port));
@@ -41,7 +43,6 @@ void CommControl::setCommPort(int port)
 
 void CommControl::setSettings(const QString &text)
 {
-    stopRetrying();
     const LineSettings settings = LineSettings::parse(text);
     if (const QString why = localPortRefusal(settings);
         !why.isEmpty() && !isRemoteAddress(m_resolver(m_port)))
@@ -50,6 +51,7 @@ void CommControl::setSettings(const QString &text)
                             .arg(text.trimmed())
                             .arg(m_port)
                             .arg(why));
+    stopRetrying();
     if (m_backend)
         m_backend->applySettings(settings);
     m_settings = settings;
@@ -119,7 +121,7 @@ void CommControl::dropLostBackend(quint64 generation, const QString &why, bool w
     m_dtr = false;
     m_rts = false;
     if (m_retrying) {
-        m_retryTimer.start(); // not back yet: quietly, the next try
+        retryFailed(why); // a slow reopen that did not finish: the next try
         return;
     }
     if (!wasWorking) {
@@ -136,6 +138,7 @@ void CommControl::backendReady(quint64 generation)
     if (!m_backend || generation != m_generation || !m_retrying)
         return;
     m_retrying = false;
+    m_retryReasons.clear();
     Q_EMIT portOpened();
     Q_EMIT portBack();
 }
@@ -148,16 +151,28 @@ void CommControl::retry()
         return;
     try {
         openBackend();
-    } catch (const std::exception &) {
-        m_retryTimer.start();
+    } catch (const std::exception &error) {
+        retryFailed(QString::fromStdString(error.what()));
         return;
     }
     if (!m_backend->opening())
         backendReady(m_generation);
 }
 
+// Each reason is said once while the port stays away, so the log shows why it does not come back
+// without a line every two seconds.
+void CommControl::retryFailed(const QString &why)
+{
+    if (!m_retryReasons.contains(why)) {
+        m_retryReasons.insert(why);
+        logPortFailures("reopening the lost port", {why});
+    }
+    m_retryTimer.start();
+}
+
 void CommControl::stopRetrying()
 {
+    m_retryReasons.clear();
     if (!m_retrying)
         return;
     m_retrying = false;

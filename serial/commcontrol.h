@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
@@ -81,6 +82,7 @@ private:
     void backendReady(quint64 generation);
     void retry();
     void stopRetrying();
+    void retryFailed(const QString &why);
     void takeInput(quint64 generation, const QByteArray &bytes);
 
     PortBackendFactory m_factory;
@@ -93,6 +95,7 @@ private:
     bool m_rts = false;
     bool m_retrying = false;
     QTimer m_retryTimer;
+    QSet<QString> m_retryReasons; // said already for the port being tried
     QByteArray m_input;
     bool m_inputAnnounced = false;
 };

@@ -4,7 +4,26 @@
 #include "serial/portmap.h"
 #include "tests/testsupport.h"
 
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
+
+namespace {
+
+// A port that opens, and goes away when told to.
+class LosableBackend : public PortBackend
+{
+public:
+    void open(const LineSettings &, bool, bool) override {}
+    void close() override {}
+    void applySettings(const LineSettings &) override {}
+    void setDtr(bool) override {}
+    void setRts(bool) override {}
+    void write(const QByteArray &) override {}
+    void lose() { reportLost(QStringLiteral("COM1: unplugged")); }
+};
+
+} // namespace
 
 class TestCommControl : public QObject
 {
@@ -30,6 +49,7 @@ private Q_SLOTS:
     void missingDevice();
     void reasonsForTheOperator_data();
     void reasonsForTheOperator();
+    void lostPortSaysEachReasonOnce();
 
 private:
     std::shared_ptr<FakePortLog> m_log;
@@ -259,6 +279,32 @@ void TestCommControl::reasonsForTheOperator()
     QVERIFY(explained.startsWith(message));
     QCOMPARE(explained.size() > message.size(), !hint.isEmpty());
     QVERIFY2(explained.contains(hint), qPrintable(explained));
+}
+
+// A lost port that stays away says why once, not at every try; a refused new port number does
+// not stop the tries for the old one.
+void TestCommControl::lostPortSaysEachReasonOnce()
+{
+    int opens = 0;
+    LosableBackend *backend = nullptr;
+    CommControl port(
+        [&](const QString &) -> std::unique_ptr<PortBackend> {
+            if (++opens > 1)
+                throw PortError(PortError::PortUnavailable, "Cannot open COM1: no such device");
+            auto made = std::make_unique<LosableBackend>();
+            backend = made.get();
+            return made;
+        },
+        [](int) { return QStringLiteral("fake"); });
+    port.setPortOpen(true);
+    QSignalSpy lost(&port, &CommControl::portLost);
+    backend->lose();
+    QVERIFY(lost.wait(1000));
+    const QRegularExpression said("reopening the lost port: Cannot open COM1: no such device");
+    QTest::ignoreMessage(QtWarningMsg, said);
+    QTest::failOnWarning(said);
+    QVERIFY(raisedNumber([&] { port.setCommPort(99); }) != 0);
+    QTRY_VERIFY_WITH_TIMEOUT(opens >= 3, 3 * CommControl::RetryIntervalMs + 3000);
 }
 
 ZOLVEK_TEST_MAIN(TestCommControl, false)
