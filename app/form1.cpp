@@ -133,6 +133,12 @@ void Form1::buildControls()
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
+    connect(m_ptt, &PttSwitch::transmitTimedOut, this, [this](int seconds) {
+        showNotice(QStringLiteral("TransmitTimeoutBox"),
+                   QStringLiteral("Transmit timed out after %1 seconds: the radio is back in "
+                                  "receive")
+                       .arg(seconds));
+    });
     connect(&m_comport, &CommControl::portLost, this, &Form1::portLost);
     connect(&m_comport, &CommControl::openFailed, this, &Form1::portLost);
     // The utility reopened a lost port by itself: the notice of the loss has had its day.
@@ -216,6 +222,11 @@ QString Form1::startRigctlListener(const QString &address)
                    + QStringLiteral("\nHost programs that use Hamlib NET rigctl cannot key the "
                                     "radio; the window message still works."));
     return QString();
+}
+
+void Form1::setTransmitTimeout(int seconds)
+{
+    m_ptt->setTransmitTimeout(seconds);
 }
 
 void Form1::ptt(const std::int32_t &command, const std::int32_t &state)

@@ -58,6 +58,9 @@ public:
     // the utility goes on without it. Returns the address listened on, or empty.
     QString startRigctlListener(const QString &address);
 
+    // Ends a transmit that lasts longer than `seconds` (0: never) and says so in a notice.
+    void setTransmitTimeout(int seconds);
+
     // Switches the radio: command 0 with state 1 transmits, with state 0 receives; command 1
     // closes the utility. The two values are read, never written.
     void ptt(const std::int32_t &command, const std::int32_t &state);

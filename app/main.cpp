@@ -1,9 +1,11 @@
 #include "app/desktop.h"
 #include "app/form1.h"
 #include "app/singleinstance.h"
+#include "ptt/pttswitch.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 #include "settings/storelocation.h"
+#include "settings/textconv.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,7 +15,28 @@ namespace {
 
 // --help and --version answer and end the program before anything is opened (no display, no
 // port); anything else the program does not know ends it with 2.
-int readCommandLine(int argc, char *argv[], QString *listen)
+struct CommandLine
+{
+    QString listen;
+    QString txTimeout; // null when not given
+};
+
+// A time-out that does not make sense is skipped like any damaged option: off, and said.
+void applyTransmitTimeout(Form1 &window, const QString &text, const char *from)
+{
+    if (text.trimmed().isEmpty())
+        return;
+    if (const auto seconds = textToWholeNumber(text, PttSwitch::MaxTransmitTimeout)) {
+        window.setTransmitTimeout(*seconds);
+        return;
+    }
+    std::fprintf(stderr,
+                 "zolvek-ptt: %s \"%s\" is not a whole number of seconds from 0 to %d: no "
+                 "transmit time-out\n",
+                 from, qUtf8Printable(text.left(40)), PttSwitch::MaxTransmitTimeout);
+}
+
+int readCommandLine(int argc, char *argv[], CommandLine *line)
 {
     QCoreApplication reading(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zolvek-ptt"));
@@ -31,6 +54,13 @@ int readCommandLine(int argc, char *argv[], QString *listen)
                        "key the transmitter. Default: [Host] Listen in the store, else off."),
         QStringLiteral("ADDR"));
     parser.addOption(listenOption);
+    const QCommandLineOption txTimeoutOption(
+        QStringLiteral("tx-timeout"),
+        QStringLiteral("End any transmit that lasts longer than SECONDS (1 to 86400; 0 is off), "
+                       "as a receive request would. Default: [Ptt] TransmitTimeout in the store, "
+                       "else off."),
+        QStringLiteral("SECONDS"));
+    parser.addOption(txTimeoutOption);
     // Qt's own options (-platform xcb, -display :1, -style ...) stay Qt's: known here, left alone.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char *name : {"platform", "display", "style", "stylesheet", "geometry",
@@ -61,7 +91,9 @@ int readCommandLine(int argc, char *argv[], QString *listen)
         std::printf("zolvek-ptt %s\n", ZOLVEK_VERSION);
         return 0;
     }
-    *listen = parser.value(listenOption);
+    line->listen = parser.value(listenOption);
+    if (parser.isSet(txTimeoutOption))
+        line->txTimeout = parser.value(txTimeoutOption);
     return -1;
 }
 
@@ -69,11 +101,12 @@ int readCommandLine(int argc, char *argv[], QString *listen)
 
 int main(int argc, char *argv[])
 {
-    QString listen;
+    CommandLine line;
     if (argc > 1) {
-        if (const int status = readCommandLine(argc, argv, &listen); status >= 0)
+        if (const int status = readCommandLine(argc, argv, &line); status >= 0)
             return status;
     }
+    QString listen = line.listen;
     chooseDesktopBackEnd();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zolvek-ptt"));
@@ -97,6 +130,12 @@ int main(int argc, char *argv[])
     });
     window.Form_Load();
     window.showAfterLoad();
+    // The command line wins over the store.
+    if (!line.txTimeout.isNull())
+        applyTransmitTimeout(window, line.txTimeout, "--tx-timeout");
+    else
+        applyTransmitTimeout(window, GetSetting(Options::TransmitTimeout, QString()),
+                             "[Ptt] TransmitTimeout");
     if (listen.isEmpty())
         listen = GetSetting(Options::Listen, QString()).trimmed();
     if (!listen.isEmpty()) {

@@ -25,6 +25,41 @@ PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObje
     m_Timer1->setTimerType(Qt::PreciseTimer);
     m_Timer1->setSingleShot(true);
     connect(m_Timer1, &QTimer::timeout, this, &PttSwitch::Timer1_Timer);
+    m_transmitTimer = new QTimer(this);
+    m_transmitTimer->setObjectName(QStringLiteral("TransmitTimer"));
+    m_transmitTimer->setSingleShot(true);
+    connect(m_transmitTimer, &QTimer::timeout, this, &PttSwitch::transmitTooLong);
+}
+
+void PttSwitch::setTransmitTimeout(int seconds)
+{
+    m_transmitTimeout = qBound(0, seconds, MaxTransmitTimeout);
+    if (m_transmitTimeout == 0)
+        m_transmitTimer->stop();
+}
+
+// Starts the count of a transmit anew.
+void PttSwitch::keyed(Door door)
+{
+    m_keyedBy = door;
+    if (m_transmitTimeout > 0)
+        m_transmitTimer->start(m_transmitTimeout * 1000);
+}
+
+// A host that crashed or hung with the radio keyed must not leave it transmitting: the receive
+// goes the way of the door that keyed it (the window's with its settling delay and frame).
+void PttSwitch::transmitTooLong()
+{
+    if (!linesHigh())
+        return;
+    const bool window = m_keyedBy == Door::Window;
+    qCWarning(lcPtt, "transmit timed out after %d s (keyed by %s): back to receive",
+              m_transmitTimeout, window ? "the window or its host" : "a rigctl client");
+    Q_EMIT transmitTimedOut(m_transmitTimeout);
+    if (window)
+        switchTo(false);
+    else
+        setLines(false);
 }
 
 // For whoever watches the utility's health (QT_LOGGING_RULES="zolvek.ptt.debug=true").
@@ -72,6 +107,7 @@ bool PttSwitch::transmit()
     step([&] { m_port.releaseOutput(); });
     if (!step.failed()) {
         m_window.setIndicatorColor(Red);
+        keyed(Door::Window);
         return true;
     }
     // Half a transmit is worse than none: drop the lines again so the radio is not left keyed
@@ -95,8 +131,11 @@ bool PttSwitch::setLines(bool transmitting)
         ++m_transmits;
     const bool both = m_port.RTSEnable() && m_port.DTREnable();
     const bool none = !m_port.RTSEnable() && !m_port.DTREnable();
-    if (m_port.PortOpen() && (transmitting ? both : none))
+    if (m_port.PortOpen() && (transmitting ? both : none)) {
+        if (transmitting)
+            keyed(Door::Rigctl);
         return true;
+    }
     if (transmitting)
         cancelSettling();
     ResumeNext step;
@@ -116,6 +155,10 @@ bool PttSwitch::setLines(bool transmitting)
         step([&] { m_port.setDTREnable(false); });
     }
     m_window.setIndicatorColor(transmitting && !step.failed() ? Red : Green);
+    if (!transmitting || step.failed())
+        m_transmitTimer->stop();
+    else
+        keyed(Door::Rigctl);
     if (!step.failed())
         return true;
     logPortFailures(transmitting ? "keying" : "releasing", step.errors());
@@ -125,6 +168,7 @@ bool PttSwitch::setLines(bool transmitting)
 
 bool PttSwitch::receive()
 {
+    m_transmitTimer->stop();
     ResumeNext step;
     // Both lines drop in one packet, as they rose.
     m_port.holdOutput();

@@ -50,6 +50,11 @@ public:
     bool linesHigh() const;
     // How many transmits have been asked for, from any front door.
     quint64 transmitRequests() const { return m_transmits; }
+    // A transmit that lasts longer than `seconds` (0: never, the default), whichever door keyed
+    // it, is ended as a receive request from that door would end it. Every new transmit starts
+    // the count again.
+    void setTransmitTimeout(int seconds);
+    static constexpr int MaxTransmitTimeout = 86400;
     // A click on the indicator: red switches to receive, anything else to transmit.
     void Label3_Click();
 
@@ -59,9 +64,15 @@ public:
     // How deeply requests have nested at most, for the window's health and for tests.
     int deepestNesting() const { return m_deepest; }
 
+Q_SIGNALS:
+    // A transmit ran past the time-out; the radio is being put back in receive.
+    void transmitTimedOut(int seconds);
+
 private:
     // Why the settling wait's event loop returned.
     enum LoopExit { Expired = 1, Cancelled = 2, Restarted = 3 };
+    // Who keyed the radio last: the window (click or host message) or the rigctl listener.
+    enum class Door { Window, Rigctl };
 
     bool transmit();
     bool receive();
@@ -70,6 +81,8 @@ private:
     void armSettlingTimer();
     void Timer1_Timer();
     void cancelSettling();
+    void keyed(Door door);
+    void transmitTooLong();
 
     CommControl &m_port;
     QTimer *m_Timer1 = nullptr;
@@ -82,4 +95,7 @@ private:
     quint64 m_transmits = 0;
     bool m_frameFailed = false;
     int m_deepest = 0;
+    QTimer *m_transmitTimer = nullptr;
+    int m_transmitTimeout = 0;
+    Door m_keyedBy = Door::Window;
 };

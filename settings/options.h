@@ -11,12 +11,15 @@ inline const QString ComSection = QStringLiteral("Com");
 inline const QString WinSection = QStringLiteral("Win");
 inline const QString PortsSection = QStringLiteral("Ports");
 inline const QString HostSection = QStringLiteral("Host");
+inline const QString PttSection = QStringLiteral("Ptt");
 
 inline const SettingKey ComPort{App, ComSection, QStringLiteral("ComPort")};
 inline const SettingKey Settings{App, ComSection, QStringLiteral("Settings")};
 inline const SettingKey Min{App, WinSection, QStringLiteral("Min")};
 inline const SettingKey Top{App, WinSection, QStringLiteral("Top")};
 inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // rigctl, off if empty
+// Seconds after which a transmit is ended by itself; off when absent or 0. Read only.
+inline const SettingKey TransmitTimeout{App, PttSection, QStringLiteral("TransmitTimeout")};
 // The device or address COM`port` stands for; read only, never written by the utility.
 inline SettingKey PortMapping(int port)
 {

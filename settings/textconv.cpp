@@ -41,3 +41,19 @@ std::int16_t textToInt16(const QString &text)
 {
     return roundToInt16(textToDouble(text));
 }
+
+std::optional<int> textToWholeNumber(const QString &text, int max)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty() || digits.size() > 9)
+        return std::nullopt;
+    int value = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    if (value > max)
+        return std::nullopt;
+    return value;
+}

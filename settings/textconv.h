@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 // Conversions of stored text to numbers. A text that is not a decimal number raises "Type
@@ -33,3 +34,7 @@ std::int16_t textToInt16(const QString &text);
 
 // Rounds halves to even into a 16-bit integer; raises Overflow outside -32768..32767.
 std::int16_t roundToInt16(double value);
+
+// A whole number from 0 to `max` written in decimal digits alone, blanks around allowed; nothing
+// for anything else (signs, points, exponents, other digits).
+std::optional<int> textToWholeNumber(const QString &text, int max);

@@ -62,6 +62,8 @@ private Q_SLOTS:
     void waitingCostsNoCpu();
     void settlingIsLogged();
     void frameOnTimeUnderABox();
+    void transmitTimesOut_data();
+    void transmitTimesOut();
 
 private:
     int indexOf(const QString &action, int from = 0) const;
@@ -443,6 +445,46 @@ void TestPtt::frameOnTimeUnderABox()
     QVERIFY2(gap >= 1200 && gap < 1400, qPrintable(QString::number(gap)));
     QCOMPARE(Shape1(*m_form)->FillColor(), Green);
     QCOMPARE(m_log->actions.count("write 0300000007"), 1);
+}
+
+void TestPtt::transmitTimesOut_data()
+{
+    QTest::addColumn<bool>("byWindow");
+    QTest::addColumn<QStringList>("release");
+    QTest::newRow("window") << true << QStringList{"rts 0", "dtr 0", "write 0300000007"};
+    QTest::newRow("rigctl client") << false << QStringList{"rts 0", "dtr 0"};
+}
+
+// A transmit longer than the time-out is ended as its own door would end it, and said; a new
+// transmit afterwards works and starts the count again. Off by default.
+void TestPtt::transmitTimesOut()
+{
+    QFETCH(bool, byWindow);
+    QFETCH(QStringList, release);
+    auto *timer = m_form->findChild<QTimer *>("TransmitTimer");
+    QVERIFY(timer);
+    const auto key = [&] {
+        if (!byWindow)
+            return switching(*m_form).setLines(true);
+        m_form->ptt(0, 1);
+        return comport(*m_form).RTSEnable();
+    };
+    QVERIFY(key());
+    QVERIFY(!timer->isActive());
+    m_form->setTransmitTimeout(1);
+    QVERIFY(key());
+    QVERIFY(timer->isActive());
+    m_log->take();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("transmit timed out after 1 s"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_log->actions, release,
+                              1000 + 2 * PttSwitch::SettlingDelayMs + 2000);
+    QTRY_COMPARE(Shape1(*m_form)->FillColor(), Green);
+    auto *box = m_form->findChild<QMessageBox *>("TransmitTimeoutBox");
+    QVERIFY(box && box->isVisible());
+    QCOMPARE(box->text(), "Transmit timed out after 1 seconds: the radio is back in receive");
+    QVERIFY(key());
+    QCOMPARE(Shape1(*m_form)->FillColor(), Red);
+    QVERIFY(timer->isActive());
 }
 
 ZOLVEK_TEST_MAIN(TestPtt, true)

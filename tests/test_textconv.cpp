@@ -13,6 +13,8 @@ private Q_SLOTS:
     void refused();
     void toDouble_data();
     void toDouble();
+    void wholeSeconds_data();
+    void wholeSeconds();
 };
 
 void TestTextConv::toInt16_data()
@@ -94,6 +96,31 @@ void TestTextConv::toDouble()
     QFETCH(QString, text);
     QFETCH(double, expected);
     QCOMPARE(textToDouble(text), expected);
+}
+
+// A transmit time-out in seconds: digits alone, up to a day; -1 stands for refused.
+void TestTextConv::wholeSeconds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("off") << "0" << 0;
+    QTest::newRow("blanks") << " 90 " << 90;
+    QTest::newRow("a day") << "86400" << 86400;
+    QTest::newRow("over a day") << "86401" << -1;
+    QTest::newRow("negative") << "-1" << -1;
+    QTest::newRow("plus") << "+5" << -1;
+    QTest::newRow("fraction") << "1.5" << -1;
+    QTest::newRow("exponent") << "1e3" << -1;
+    QTest::newRow("words") << "ten" << -1;
+    QTest::newRow("full-width digit") << QString::fromUtf8("\xef\xbc\x95") << -1;
+    QTest::newRow("huge") << "99999999999999999999" << -1;
+}
+
+void TestTextConv::wholeSeconds()
+{
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    QCOMPARE(textToWholeNumber(text, 86400).value_or(-1), expected);
 }
 
 ZOLVEK_TEST_MAIN(TestTextConv, false)
