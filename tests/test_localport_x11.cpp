@@ -28,14 +28,19 @@ public:
         }
     }
 
-    bool start()
+    // `leftByAnother`: the device starts as another program may have left it (HUPCL cleared,
+    // lines up, other settings).
+    bool start(bool leftByAnother = false)
     {
         const QString link = m_config.path() + QStringLiteral("/radio");
         writeTestPorts(m_config.path(), link);
         log.process().setProcessEnvironment(utilityEnvironment(m_config.path(), true));
         log.process().setStandardErrorFile(m_config.path() + QStringLiteral("/errors"));
+        QStringList device{"--json", "--link", link};
+        if (leftByAnother)
+            device << "--left-by-another";
         return log.JsonProcess::start(binaryPath("tty-double"),
-                                      {"--json", "--link", link, "--", binaryPath("zolvek-ptt")})
+                                      device + QStringList{"--", binaryPath("zolvek-ptt")})
                && waitForFrames(2);
     }
     qint64 utilityPid()
@@ -93,7 +98,7 @@ private Q_SLOTS:
     void unpluggedWhileKeyed();
 
 private:
-    bool startKeyed(LocalStation &station);
+    bool startKeyed(LocalStation &station, bool leftByAnother = false);
 
     QProcess m_windowManager;
 };
@@ -114,9 +119,9 @@ void TestLocalPortX11::cleanupTestCase()
     stopWindowManager(m_windowManager);
 }
 
-bool TestLocalPortX11::startKeyed(LocalStation &station)
+bool TestLocalPortX11::startKeyed(LocalStation &station, bool leftByAnother)
 {
-    return station.start() && send({"tx"}) == 0 && station.waitForFrames(3);
+    return station.start(leftByAnother) && send({"tx"}) == 0 && station.waitForFrames(3);
 }
 
 void TestLocalPortX11::startUpLowersTheLinesFirst()
@@ -187,8 +192,11 @@ void TestLocalPortX11::keyedUtilityEnds_data()
 {
     QTest::addColumn<bool>("killed");
     QTest::addColumn<QString>("cause");
-    QTest::newRow("host says exit") << false << "last close";
-    QTest::newRow("SIGKILL") << true << "program ended";
+    QTest::addColumn<bool>("leftByAnother");
+    QTest::newRow("host says exit") << false << "last close" << false;
+    QTest::newRow("SIGKILL") << true << "program ended" << false;
+    // Only the HUPCL the utility set drops the lines of a killed utility here.
+    QTest::newRow("SIGKILL, device left with HUPCL cleared") << true << "program ended" << true;
 }
 
 // Closed by the host, the utility lowers the lines itself; killed, the close drops them.
@@ -196,8 +204,12 @@ void TestLocalPortX11::keyedUtilityEnds()
 {
     QFETCH(bool, killed);
     QFETCH(QString, cause);
+    QFETCH(bool, leftByAnother);
     LocalStation station;
-    QVERIFY(startKeyed(station));
+    QVERIFY(startKeyed(station, leftByAnother));
+    const QJsonObject applied = station.log.named("settings").last();
+    QCOMPARE(applied.value("baud").toInt(), 4800);
+    QCOMPARE(applied.value("parity").toString(), "n");
     if (killed)
         QCOMPARE(::kill(pid_t(station.utilityPid()), SIGKILL), 0);
     else

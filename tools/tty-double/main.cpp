@@ -1,6 +1,6 @@
 // tty-double: runs a program with a pseudo-terminal that answers like a serial device with
 // modem lines, and logs what the program does to it.
-//   tty-double [--link PATH] [--json] -- COMMAND [ARGUMENTS...]
+//   tty-double [--link PATH] [--json] [--left-by-another] -- COMMAND [ARGUMENTS...]
 // SIGUSR1 unplugs the device. Exit: the program's own status; 126 where seccomp user
 // notification is refused; 2 for a usage error.
 #include "tools/tty-double/ttydouble.h"
@@ -16,11 +16,13 @@ namespace {
 void usage(std::FILE *to)
 {
     std::fputs(
-        "usage: tty-double [--link PATH] [--json] -- COMMAND [ARGUMENTS...]\n"
+        "usage: tty-double [--link PATH] [--json] [--left-by-another] -- COMMAND [ARGUMENTS...]\n"
         "Runs COMMAND with a pseudo-terminal that answers DTR, RTS and line settings like a\n"
         "serial device and logs them, with every 5-byte frame, on standard output\n"
         "(COMMAND's own output goes to standard error). --link names the device with a\n"
-        "symbolic link. SIGUSR1 unplugs the device.\n",
+        "symbolic link. --left-by-another starts the device as another program may have left\n"
+        "it: HUPCL cleared, both lines up, 1200 baud 7E1 with hardware flow control. SIGUSR1\n"
+        "unplugs the device.\n",
         to);
 }
 
@@ -29,11 +31,14 @@ void usage(std::FILE *to)
 int main(int argc, char **argv)
 {
     bool json = false;
+    bool leftByAnother = false;
     QByteArray link;
     int at = 1;
     for (; at < argc; ++at) {
         if (!std::strcmp(argv[at], "--json")) {
             json = true;
+        } else if (!std::strcmp(argv[at], "--left-by-another")) {
+            leftByAnother = true;
         } else if (!std::strcmp(argv[at], "--link") && at + 1 < argc) {
             link = argv[++at];
         } else if (!std::strcmp(argv[at], "--help")) {
@@ -56,6 +61,8 @@ int main(int argc, char **argv)
     }
     SimLog log(json);
     TtyDouble device(log);
+    if (leftByAnother)
+        device.leaveAsAnotherProgramDid();
     if (device.devicePath().isEmpty()) {
         std::fprintf(stderr, "tty-double: no pseudo-terminal\n");
         return 1;

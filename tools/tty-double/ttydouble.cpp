@@ -172,6 +172,12 @@ TtyDouble::TtyDouble(SimLog &log)
     m_logged.baud = -1; // so the first settings are always logged
 }
 
+void TtyDouble::leaveAsAnotherProgramDid()
+{
+    m_line.cflag = B1200 | CS7 | PARENB | CREAD | CRTSCTS;
+    m_line.dtr = m_line.rts = true;
+}
+
 TtyDouble::~TtyDouble()
 {
     for (const int fd : {m_master, m_slave, m_listener})
@@ -388,8 +394,8 @@ void TtyDouble::handle(const seccomp_notif &request)
 // the lines high.
 void TtyDouble::handleOpen(const seccomp_notif &request, int flags)
 {
-    const int fd = open(m_slavePath.toLocal8Bit().constData(),
-                        (flags & ~O_CLOEXEC) | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        open(m_slavePath.toLocal8Bit().constData(), (flags & ~O_CLOEXEC) | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return reply(request.id, errno);
     seccomp_notif_addfd handover{};

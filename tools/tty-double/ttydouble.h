@@ -23,6 +23,9 @@ public:
 
     // The device's own path (/dev/pts/N); empty when no pseudo-terminal could be had.
     QString devicePath() const { return m_slavePath; }
+    // The device as another program may have left it (Hamlib leaves HUPCL cleared): HUPCL
+    // cleared, both lines up, 1200 baud 7E1 with hardware flow control. Before run().
+    void leaveAsAnotherProgramDid();
     // Runs `argv` to its end; returns its exit status (126: seccomp refused, 127: not started).
     int run(char **argv);
 
