@@ -40,6 +40,20 @@ bool waitForProperty(const QString &window, const QString &property, const QStri
     return false;
 }
 
+// The utility started on its virtual radio, its window shown: its id, or empty.
+QString shownWindow(Station &station)
+{
+    QString window;
+    if (!station.start(true))
+        return window;
+    QElapsedTimer clock;
+    clock.start();
+    while ((window = windowId()).isEmpty() && clock.elapsed() < 5000)
+        QTest::qWait(50);
+    return !window.isEmpty() && waitForProperty(window, "WM_STATE", "Normal", true) ? window
+                                                                                    : QString();
+}
+
 QString stored(const QString &configHome, const QString &key)
 {
     QSettings store(configHome + "/KELD/settings.ini", QSettings::IniFormat);
@@ -76,10 +90,8 @@ void TestPreferencesX11::cleanupTestCase()
 void TestPreferencesX11::optionsTakeEffectAndSurviveRestart()
 {
     Station station;
-    QVERIFY(station.start(true));
-    QString window;
-    QTRY_VERIFY(!(window = windowId()).isEmpty());
-    QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true));
+    QString window = shownWindow(station);
+    QVERIFY(!window.isEmpty());
     QVERIFY(!runCommand("xprop", {"-id", window, "_NET_WM_STATE"}).contains("ABOVE"));
 
     click(window, MoreButton);
@@ -126,10 +138,8 @@ void TestPreferencesX11::optionsTakeEffectAndSurviveRestart()
 void TestPreferencesX11::startsMinimized()
 {
     Station station;
-    QVERIFY(station.start(true));
-    QString window;
-    QTRY_VERIFY(!(window = windowId()).isEmpty());
-    QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true));
+    QString window = shownWindow(station);
+    QVERIFY(!window.isEmpty());
     click(window, MoreButton);
     click(window, MinimizedBox);
     QCOMPARE(stored(station.configHome(), "Win/Min"), "1");
@@ -152,10 +162,8 @@ void TestPreferencesX11::startsMinimized()
 void TestPreferencesX11::wheelOverPortListChangesNothing()
 {
     Station station;
-    QVERIFY(station.start(true));
-    QString window;
-    QTRY_VERIFY(!(window = windowId()).isEmpty());
-    QVERIFY(waitForProperty(window, "WM_STATE", "Normal", true));
+    QString window = shownWindow(station);
+    QVERIFY(!window.isEmpty());
     click(window, MoreButton);
     click(window, SettingsBox);
     const qsizetype connections = station.sim.named("connected").size();
