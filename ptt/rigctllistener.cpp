@@ -67,8 +67,8 @@ void RigctlListener::accept()
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         if (m_clients.size() >= MaxClients) {
             // Told in words a person reading the client's log understands.
-            socket->write(QByteArrayLiteral("zolvek-ptt: too many clients (16 at once); "
-                                            "closing this one\n"));
+            socket->write("zolvek-ptt: too many clients (" + QByteArray::number(MaxClients)
+                          + " at once); closing this one\n");
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             socket->disconnectFromHost();
             if (!std::exchange(m_fullReported, true))
