@@ -132,6 +132,9 @@ void Ft847Rig::readTimedOut()
 {
     if (!m_waiting)
         return;
+    // A port that went away meanwhile is no silent radio: the client hears of the failure.
+    if (!m_port.PortOpen())
+        return finishRead(false);
     if (!m_silent) {
         m_silent = true;
         qCWarning(lcRig,

@@ -2,11 +2,9 @@
 
 #include "serial/porterror.h"
 
-#include <QDeadlineTimer>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 // The kernel's own termios, with a speed field that holds any rate. Not glibc's <termios.h>,
@@ -15,8 +13,6 @@
 #include <sys/ioctl.h>
 
 namespace {
-
-constexpr int WriteTimeoutMs = 1000;
 
 // Flag bits as the kernel's unsigned flag type, so clearing them (~) stays unsigned.
 constexpr tcflag_t bits(unsigned flags)
@@ -147,6 +143,15 @@ void LocalPortBackend::open(const LineSettings &settings, bool dtr, bool rts)
     m_input = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     QObject::connect(m_input.get(), &QSocketNotifier::activated, m_input.get(),
                      [this] { drainInput(); });
+    m_output = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    m_output->setEnabled(false);
+    QObject::connect(m_output.get(), &QSocketNotifier::activated, m_output.get(), [this] {
+        try {
+            sendUnsent();
+        } catch (const PortError &) {
+            // Said through the lost handler where the device is gone; otherwise dropped with it.
+        }
+    });
 }
 
 // What the radio sends goes to the port object; reading it also tells at once when the device
@@ -173,6 +178,8 @@ void LocalPortBackend::drainInput()
 void LocalPortBackend::close()
 {
     m_input.reset();
+    m_output.reset();
+    m_unsent.clear();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -246,29 +253,36 @@ void LocalPortBackend::setRts(bool high)
     setLine(TIOCM_RTS, high, "RTS");
 }
 
+// Never waits for the device: what it cannot take now (a flow-controlled or wedged adapter)
+// follows in order as it takes it. The lines never wait behind it.
 void LocalPortBackend::write(const QByteArray &bytes)
 {
     requireOpen();
-    qsizetype sent = 0;
-    const QDeadlineTimer deadline(WriteTimeoutMs);
-    while (sent < bytes.size()) {
-        const ssize_t wrote = ::write(m_fd, bytes.constData() + sent, size_t(bytes.size() - sent));
+    if (m_unsent.size() + bytes.size() > MaxUnsent)
+        raise(PortError::WriteFailed, QStringLiteral("Cannot write to"), ETIMEDOUT);
+    m_unsent += bytes;
+    sendUnsent();
+}
+
+void LocalPortBackend::sendUnsent()
+{
+    while (!m_unsent.isEmpty() && m_fd >= 0) {
+        const ssize_t wrote = ::write(m_fd, m_unsent.constData(), size_t(m_unsent.size()));
         if (wrote > 0) {
-            sent += wrote;
+            m_unsent.remove(0, qsizetype(wrote));
             continue;
         }
         const int error = errno;
         if (wrote < 0 && error == EINTR)
             continue;
-        if (wrote < 0 && error == EAGAIN && !deadline.hasExpired()) {
-            pollfd ready{m_fd, POLLOUT, 0};
-            ::poll(&ready, 1, int(qMax<qint64>(1, deadline.remainingTime())));
-            continue;
-        }
-        const int why = wrote < 0 && error != EAGAIN ? error : ETIMEDOUT;
+        if (wrote < 0 && error == EAGAIN)
+            break;
+        const int why = wrote < 0 ? error : EIO;
+        m_unsent.clear();
         if (gone(why))
             reportLost(
                 QStringLiteral("%1: %2").arg(m_device, QString::fromLocal8Bit(std::strerror(why))));
         raise(PortError::WriteFailed, QStringLiteral("Cannot write to"), why);
     }
+    m_output->setEnabled(!m_unsent.isEmpty());
 }

@@ -13,6 +13,10 @@ struct termios2;
 class LocalPortBackend : public PortBackend
 {
 public:
+    // What may wait for a device that takes no output, before a write is refused: far more than
+    // the frames of a session, far less than anything that could grow without end.
+    static constexpr int MaxUnsent = 4096;
+
     explicit LocalPortBackend(const QString &device);
     ~LocalPortBackend() override;
 
@@ -28,10 +32,13 @@ private:
     void requireTakes(const LineSettings &settings) const;
     void setLine(int line, bool high, const char *name);
     void drainInput();
+    void sendUnsent();
     void requireOpen() const;
     [[noreturn]] void raise(int number, const QString &what, int error) const;
 
     QString m_device;
     int m_fd = -1;
-    std::unique_ptr<QSocketNotifier> m_input; // the radio's answers
+    std::unique_ptr<QSocketNotifier> m_input;  // the radio's answers
+    std::unique_ptr<QSocketNotifier> m_output; // room again for what the device did not take
+    QByteArray m_unsent;
 };

@@ -202,11 +202,11 @@ void Rfc2217PortBackend::close()
     m_returned = false;
     m_stage = Stage::Closed;
     m_answerDeadline.stop();
+    // What was sent has gone to the network already; a remote end that stopped taking it is not
+    // waited for: its connection closes, and the serial port behind it drops its lines.
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
         m_socket.flush();
         m_socket.disconnectFromHost();
-        if (m_socket.state() != QAbstractSocket::UnconnectedState)
-            m_socket.waitForDisconnected(200);
     }
     m_socket.abort();
 }
@@ -228,16 +228,19 @@ void Rfc2217PortBackend::send(const QByteArray &bytes)
     sendNow(bytes);
 }
 
+// The socket is unbuffered: the bytes go straight to the network. What the network cannot take
+// at once (a remote end that stopped reading) Qt keeps and sends, in order, from the event loop;
+// nothing waits here. A remote end that takes nothing for long enough is a lost one.
 void Rfc2217PortBackend::sendNow(const QByteArray &bytes)
 {
-    // Whatever the network cannot take at once is pushed out here, not at the next turn of the
-    // event loop: the radio is waiting for it.
     m_socket.write(bytes);
     m_socket.flush();
-    if (m_socket.bytesToWrite() > 0 && !m_socket.waitForBytesWritten(WaitLimitMs))
-        throw PortError(
-            PortError::WriteFailed,
-            QStringLiteral("%1: cannot send: %2").arg(m_address, m_socket.errorString()));
+    if (m_socket.bytesToWrite() > MaxUnsent) {
+        const QString why = QStringLiteral("the remote port takes no data");
+        connectionGone(why);
+        throw PortError(PortError::WriteFailed,
+                        QStringLiteral("%1: cannot send: %2").arg(m_address, why));
+    }
 }
 
 void Rfc2217PortBackend::requireUsable()

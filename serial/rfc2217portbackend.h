@@ -9,7 +9,8 @@
 
 // A serial port on another machine, reached as rfc2217://HOST:PORT (IPv4, [IPv6] or a host
 // name). No call holds the caller longer than QuickAnswerMs for the network: a server that takes
-// longer is waited for in the background, up to WaitLimitMs, and a failure is reported then.
+// longer is waited for in the background, up to WaitLimitMs, and a failure is reported then;
+// data the network cannot take at once follows from the event loop, in order.
 class Rfc2217PortBackend : public PortBackend
 {
 public:
@@ -17,6 +18,8 @@ public:
     // Far more than a radio on a working network needs to answer (well under a millisecond on a
     // LAN), far less than a window may stand still.
     static constexpr int QuickAnswerMs = 50;
+    // What may wait for a remote end that stopped reading before the port counts as lost.
+    static constexpr int MaxUnsent = 64 * 1024;
 
     explicit Rfc2217PortBackend(const QString &address);
     ~Rfc2217PortBackend() override;

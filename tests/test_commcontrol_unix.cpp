@@ -5,6 +5,8 @@
 #include "tests/ptypair_unix.h"
 #include "tests/testsupport.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
@@ -18,6 +20,7 @@ private Q_SLOTS:
     void consoleRecognised();
     void ptyCarriesFramesButNotLines();
     void busyDevice();
+    void stalledDeviceNeverHoldsTheCaller();
 };
 
 // Only the names are compared: nothing here creates a port object, so no device is opened.
@@ -78,6 +81,40 @@ void TestCommControlUnix::busyDevice()
     first.setPortOpen(false);
     second.setPortOpen(true);
     QVERIFY(second.PortOpen());
+}
+
+// A device that takes no more output (nobody reads this pseudo-terminal) never holds the caller:
+// what it cannot take waits, up to a bound past which a write is refused at once, and follows in
+// order once the device takes it.
+void TestCommControlUnix::stalledDeviceNeverHoldsTheCaller()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    testStore().mapPort(1, pty.slavePath());
+    CommControl port(safePortFactory());
+    port.setPortOpen(true);
+    QByteArray sent;
+    qint64 longest = 0;
+    int refused = 0;
+    for (int i = 0; i < 100000 && refused == 0; ++i) {
+        const QByteArray frame = QByteArray::number(i % 100000).rightJustified(5, '0');
+        QElapsedTimer call;
+        call.start();
+        refused = raisedNumber([&] { port.Output(frame); });
+        longest = qMax(longest, call.elapsed());
+        if (!refused)
+            sent += frame;
+    }
+    QCOMPARE(refused, PortError::WriteFailed);
+    QVERIFY2(longest < 50, qPrintable(QString::number(longest)));
+    QByteArray got;
+    const QDeadlineTimer deadline(20000);
+    while (got.size() < sent.size() && !deadline.hasExpired()) {
+        QTest::qWait(1);
+        got += pty.read(int(sent.size() - got.size()), 5);
+    }
+    QCOMPARE(got.size(), sent.size());
+    QVERIFY(got == sent);
 }
 
 ZOLVEK_TEST_MAIN(TestCommControlUnix, false)

@@ -1,6 +1,7 @@
 // The real utility against the virtual radio, and remote ports that fail.
 #include "serial/commcontrol.h"
 #include "serial/porterror.h"
+#include "serial/resumenext.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
 
@@ -8,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
+#include <csignal>
 
 namespace {
 
@@ -55,6 +57,8 @@ private Q_SLOTS:
     void serverWithoutComPortOption();
     void serverGoneMidSession();
     void utilityKeepsRunningWhenRadioSilent();
+    void stoppedRadioNeverHoldsTheCaller_data();
+    void stoppedRadioNeverHoldsTheCaller();
     void commandLine_data();
     void commandLine();
 };
@@ -194,6 +198,54 @@ void TestRadioStartup::utilityKeepsRunningWhenRadioSilent()
     QCOMPARE(utility.state(), QProcess::Running);
     utility.kill();
     utility.waitForFinished(5000);
+}
+
+void TestRadioStartup::stoppedRadioNeverHoldsTheCaller_data()
+{
+    QTest::addColumn<QString>("path");
+    for (const char *path : {"keying", "releasing", "typing settings", "choosing a port"})
+        QTest::newRow(path) << QString::fromLatin1(path);
+}
+
+// The radio stopped mid-session (SIGSTOP): each of the window's port steps returns within the
+// 50 ms a remote port may take, with room for a loaded machine; the rest follows in the
+// background.
+void TestRadioStartup::stoppedRadioNeverHoldsTheCaller()
+{
+    QFETCH(QString, path);
+    SimProcess sim;
+    QVERIFY(sim.start());
+    CommControl port(safePortFactory(), [&](int) { return sim.url(); });
+    port.setSettings("4800,n,8,2");
+    port.setPortOpen(true);
+    port.Output(QByteArray::fromHex("0300000007"));
+    QVERIFY(!sim.waitForEvent("frame").isEmpty());
+    if (path == "releasing")
+        port.setRTSEnable(true);
+    QCOMPARE(::kill(pid_t(sim.process().processId()), SIGSTOP), 0);
+    QElapsedTimer call;
+    call.start();
+    ResumeNext step;
+    if (path == "keying" || path == "releasing") {
+        const bool high = path == "keying";
+        port.holdOutput();
+        step([&] { port.setRTSEnable(high); });
+        step([&] { port.setDTREnable(high); });
+        step([&] { port.Output(QByteArray::fromHex(high ? "0100000007" : "0300000007")); });
+        step([&] { port.releaseOutput(); });
+    } else {
+        step([&] { port.setPortOpen(false); });
+        if (path == "typing settings")
+            step([&] { port.setSettings("9600,n,8,1"); });
+        else
+            step([&] { port.setCommPort(2); });
+        step([&] { port.setPortOpen(true); });
+    }
+    const qint64 ms = call.elapsed();
+    ::kill(pid_t(sim.process().processId()), SIGCONT);
+    qInfo("%s with the radio stopped: %lld ms", qPrintable(path), ms);
+    QVERIFY2(!step.failed(), qPrintable(step.errors().join("; ")));
+    QVERIFY2(ms < 100, qPrintable(QString::number(ms)));
 }
 
 void TestRadioStartup::commandLine_data()
