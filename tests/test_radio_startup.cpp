@@ -13,6 +13,15 @@
 
 namespace {
 
+// Opens the port on the virtual radio and sends it a frame; true once the radio has it.
+bool openAndHeard(CommControl &port, SimProcess &sim)
+{
+    port.setSettings("4800,n,8,2");
+    port.setPortOpen(true);
+    port.Output(QByteArray::fromHex("0300000007"));
+    return !sim.waitForEvent("frame").isEmpty();
+}
+
 // Opens a port on `address`; returns how long the attempt took and the error it raised.
 // How long until the open is known to have failed, and why. A slow server is waited for in the
 // background, so the open itself returns at once (`returnedMs`).
@@ -152,10 +161,7 @@ void TestRadioStartup::serverGoneMidSession()
     SimProcess sim;
     QVERIFY(sim.start());
     CommControl port(safePortFactory(), [&](int) { return sim.url(); });
-    port.setSettings("4800,n,8,2");
-    port.setPortOpen(true);
-    port.Output(QByteArray::fromHex("0300000007"));
-    QVERIFY(!sim.waitForEvent("frame").isEmpty());
+    QVERIFY(openAndHeard(port, sim));
     QSignalSpy lost(&port, &CommControl::portLost);
     port.setRTSEnable(true);
     sim.process().kill();
@@ -216,10 +222,7 @@ void TestRadioStartup::stoppedRadioNeverHoldsTheCaller()
     SimProcess sim;
     QVERIFY(sim.start());
     CommControl port(safePortFactory(), [&](int) { return sim.url(); });
-    port.setSettings("4800,n,8,2");
-    port.setPortOpen(true);
-    port.Output(QByteArray::fromHex("0300000007"));
-    QVERIFY(!sim.waitForEvent("frame").isEmpty());
+    QVERIFY(openAndHeard(port, sim));
     if (path == "releasing")
         port.setRTSEnable(true);
     QCOMPARE(::kill(pid_t(sim.process().processId()), SIGSTOP), 0);
