@@ -175,6 +175,7 @@ bool PttSwitch::receive()
     step([&] { m_port.setRTSEnable(false); });
     step([&] { m_port.setDTREnable(false); });
     step([&] { m_port.releaseOutput(); });
+    m_linesDropped = std::chrono::steady_clock::now();
     logPortFailures("receive", step.errors());
     if (settling()) {
         // Joins the wait in progress, whose end sends the one receive frame. A wait that a
@@ -204,8 +205,7 @@ void PttSwitch::sendReceiveFrame()
     step([&] { m_port.Output(Frames::Receive); });
     // How long the radio really settled, for whoever watches the utility's timing.
     const std::chrono::duration<double, std::milli> settled =
-        std::chrono::steady_clock::now()
-        - (m_deadline - std::chrono::milliseconds(SettlingDelayMs));
+        std::chrono::steady_clock::now() - m_linesDropped;
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
     logPortFailures("receive frame", step.errors());

@@ -89,6 +89,8 @@ private:
     PttWindow &m_window;
     std::int16_t m_DelayExpired = 0;
     std::chrono::steady_clock::time_point m_deadline;
+    // When the last receive dropped the lines: what the settling log is measured from.
+    std::chrono::steady_clock::time_point m_linesDropped;
     QEventLoop *m_loop = nullptr;
     bool m_cancelled = false;
     int m_depth = 0;
