@@ -201,11 +201,12 @@ bool PttSwitch::receive()
 
 void PttSwitch::sendReceiveFrame()
 {
-    ResumeNext step;
-    step([&] { m_port.Output(Frames::Receive); });
-    // How long the radio really settled, for whoever watches the utility's timing.
+    // How long the radio really settled, for whoever watches the utility's timing: taken as the
+    // frame leaves, so the time spent writing it is not counted as settling.
     const std::chrono::duration<double, std::milli> settled =
         std::chrono::steady_clock::now() - m_linesDropped;
+    ResumeNext step;
+    step([&] { m_port.Output(Frames::Receive); });
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
     logPortFailures("receive frame", step.errors());

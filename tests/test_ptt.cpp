@@ -415,11 +415,12 @@ void TestPtt::settlingIsLogged()
             times << match.captured(1).toDouble();
     QCOMPARE(times.size(), 1);
     QVERIFY2(times.first() >= 1200.0, qPrintable(QString::number(times.first())));
-    // The same wait as the port saw it, within the few milliseconds a busy test machine adds.
+    // The same wait as the port saw it; a loaded machine may preempt between the port call and
+    // the clock reading, so the margin is generous but far below a second wait.
     const double byPort =
         double(m_log->times.at(indexOf("write 0300000007")) - m_log->times.at(indexOf("dtr 0")))
         / NsPerMs;
-    QVERIFY2(std::abs(times.first() - byPort) < 5,
+    QVERIFY2(std::abs(times.first() - byPort) < 50,
              qPrintable(QString("%1 vs %2").arg(times.first()).arg(byPort)));
 }
 
