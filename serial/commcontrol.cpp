@@ -14,6 +14,9 @@ CommControl::CommControl(PortBackendFactory factory, DeviceResolver resolver)
     m_retryTimer.setSingleShot(true);
     m_retryTimer.setInterval(RetryIntervalMs);
     connect(&m_retryTimer, &QTimer::timeout, this, &CommControl::retry);
+    m_keptTimer.setSingleShot(true);
+    m_keptTimer.setInterval(0);
+    connect(&m_keptTimer, &QTimer::timeout, this, &CommControl::closeKept);
 }
 
 CommControl::~CommControl() = default;
@@ -73,7 +76,15 @@ void CommControl::setPortOpen(bool open)
             } catch (const std::exception &) {
             }
             m_dtr = m_rts = false;
-            backend->close();
+            closeKept();
+            if (backend->keptAcrossReopen()) {
+                m_kept = std::move(backend);
+                m_keptAddress = m_address;
+                m_keptSettings = m_settings;
+                m_keptTimer.start();
+            } else {
+                backend->close();
+            }
         }
         m_input.clear();
         return;
@@ -87,7 +98,25 @@ void CommControl::setPortOpen(bool open)
 
 void CommControl::openBackend()
 {
-    auto backend = m_factory(m_resolver(m_port));
+    const QString address = m_resolver(m_port);
+    auto backend = takeKept(address);
+    if (backend) {
+        // Its lines are low since the close; only what changed meanwhile is sent.
+        try {
+            if (m_settings != m_keptSettings)
+                backend->applySettings(m_settings);
+            if (m_rts)
+                backend->setRts(true);
+            if (m_dtr)
+                backend->setDtr(true);
+        } catch (const std::exception &) {
+            backend->close(); // gone meanwhile: a new connection then, as for any open
+            backend.reset();
+        }
+    }
+    const bool kept = backend != nullptr;
+    if (!kept)
+        backend = m_factory(address);
     const quint64 generation = ++m_generation;
     // The backend may notice a loss, or finish a slow open, in the middle of one of its own
     // calls: the port object hears of it afterwards, from the event loop.
@@ -104,8 +133,32 @@ void CommControl::openBackend()
     backend->setDataHandler(
         [this, generation](const QByteArray &bytes) { takeInput(generation, bytes); });
     m_input.clear();
-    backend->open(m_settings, m_dtr, m_rts);
+    if (!kept)
+        backend->open(m_settings, m_dtr, m_rts);
     m_backend = std::move(backend);
+    m_address = address;
+}
+
+// The kept connection when it serves `address`; any other is closed.
+std::unique_ptr<PortBackend> CommControl::takeKept(const QString &address)
+{
+    if (m_kept && m_keptAddress == address && m_kept->keptAcrossReopen()) {
+        m_keptTimer.stop();
+        return std::move(m_kept);
+    }
+    closeKept();
+    return nullptr;
+}
+
+void CommControl::closeKept()
+{
+    m_keptTimer.stop();
+    if (auto kept = std::move(m_kept)) {
+        try {
+            kept->close();
+        } catch (const std::exception &) {
+        }
+    }
 }
 
 void CommControl::dropLostBackend(quint64 generation, const QString &why, bool wasWorking)

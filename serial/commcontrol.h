@@ -14,7 +14,8 @@
 
 // The serial port object the window talks to the radio through. It keeps the port number, the
 // line settings and both line states whether the port is open or not; opening applies them.
-// Closing drops both lines, so opening again never keys the radio.
+// Closing drops both lines, so opening again never keys the radio. A network port closed and
+// opened again on the same address in one step (a settings edit) keeps its connection.
 // Every failure raises PortError and leaves the previous state in place.
 class CommControl : public QObject
 {
@@ -78,6 +79,8 @@ Q_SIGNALS:
 
 private:
     void openBackend();
+    std::unique_ptr<PortBackend> takeKept(const QString &address);
+    void closeKept();
     void dropLostBackend(quint64 generation, const QString &why, bool wasWorking);
     void backendReady(quint64 generation);
     void retry();
@@ -88,6 +91,13 @@ private:
     PortBackendFactory m_factory;
     DeviceResolver m_resolver;
     std::unique_ptr<PortBackend> m_backend;
+    QString m_address; // where m_backend was opened
+    // A closed network port, lines low, kept until the event loop runs on, for an open of the
+    // same address in the same step; with the settings it last had.
+    std::unique_ptr<PortBackend> m_kept;
+    QString m_keptAddress;
+    LineSettings m_keptSettings;
+    QTimer m_keptTimer;
     quint64 m_generation = 0; // counts opens, so a late loss report finds its own backend
     std::int16_t m_port = 1;
     LineSettings m_settings;

@@ -34,6 +34,10 @@ public:
     virtual void releaseOutput() {}
     // True while an open that open() left to the background is not finished.
     virtual bool opening() const { return false; }
+    // True for a connection worth keeping across a close followed at once by an open of the same
+    // address: a network port's server raises the radio's lines at every connect, so a reconnect
+    // for each keystroke in the settings box would key the radio each time.
+    virtual bool keptAcrossReopen() const { return false; }
 
     // Called when an open port goes away by itself (the device unplugged, the connection
     // dropped), possibly from inside another call of this backend; `wasWorking` is false for an

@@ -288,8 +288,13 @@ void Rfc2217PortBackend::applySettings(const LineSettings &settings)
     }
     if (m_stage == Stage::Ready)
         requireUsable();
+    // A server still owing earlier answers is slow already: waiting again for each keystroke
+    // would add up to a window that stands still. The deadline already running covers these.
+    const bool behind = m_protocol.awaitingAnswers() && m_answerDeadline.isActive();
     m_socket.write(m_protocol.configure(settings));
     m_socket.flush();
+    if (behind)
+        return;
     const bool returned = std::exchange(m_returned, false); // a refusal now is raised
     try {
         waitQuickly([this] { return !m_protocol.awaitingAnswers(); });

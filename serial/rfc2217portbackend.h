@@ -37,6 +37,10 @@ public:
         return m_stage == Stage::Connecting || m_stage == Stage::Negotiating
                || m_stage == Stage::Configuring;
     }
+    bool keptAcrossReopen() const override
+    {
+        return m_lost.isEmpty() && m_stage != Stage::Closed && m_stage != Stage::Failed;
+    }
 
     // Splits "rfc2217://HOST:PORT"; false when the address is not of that form.
     static bool parseAddress(const QString &address, QString *host, quint16 *port);

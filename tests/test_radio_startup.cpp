@@ -66,6 +66,7 @@ private Q_SLOTS:
     void serverWithoutComPortOption();
     void serverGoneMidSession();
     void utilityKeepsRunningWhenRadioSilent();
+    void editsKeepTheConnection();
     void stoppedRadioNeverHoldsTheCaller_data();
     void stoppedRadioNeverHoldsTheCaller();
     void commandLine_data();
@@ -204,6 +205,29 @@ void TestRadioStartup::utilityKeepsRunningWhenRadioSilent()
     QCOMPARE(utility.state(), QProcess::Running);
     utility.kill();
     utility.waitForFinished(5000);
+}
+
+// Settings typed into an open remote port reach the radio over the one connection: a reconnect
+// would have its server raise the lines each time. A close that no open follows still closes.
+void TestRadioStartup::editsKeepTheConnection()
+{
+    SimProcess sim;
+    QVERIFY(sim.start());
+    CommControl port(safePortFactory(), [&](int) { return sim.url(); });
+    QVERIFY(openAndHeard(port, sim));
+    for (const char *typed : {"9600,n,8,1", "9600,n,8,", "19200,e,7,1"}) {
+        port.setPortOpen(false);
+        raisedNumber([&] { port.setSettings(QString::fromLatin1(typed)); });
+        port.setPortOpen(true);
+    }
+    port.setPortOpen(false);
+    QVERIFY(sim.waitForEvent("disconnected").value("event") == "disconnected");
+    QCOMPARE(sim.named("connected").size(), 1);
+    // Raised by the server at connect only.
+    QCOMPARE(sim.radioActions(), SimProcess::Opened + QStringList{"frame 0300000007"});
+    const auto settings = sim.named("settings");
+    QCOMPARE(settings.last().value("baud").toInt(), 19200);
+    QCOMPARE(settings.last().value("parity").toString(), "e");
 }
 
 void TestRadioStartup::stoppedRadioNeverHoldsTheCaller_data()
