@@ -1,6 +1,7 @@
 // The real utility on a local serial device with modem lines (the tty double), switched by a host
 // and edited in its window, on an X display.
 #include "tests/jsonprocess.h"
+#include "tests/localstation.h"
 #include "tests/screenpoints.h"
 #include "tests/testsupport.h"
 #include "tests/x11support.h"
@@ -15,67 +16,6 @@
 namespace {
 
 const QString BoxTitle = QStringLiteral("zolvek-ptt");
-
-// zolvek-ptt under tty-double, its COM1 the double's device; the double's log is the radio's.
-class LocalStation
-{
-public:
-    ~LocalStation()
-    {
-        if (log.process().state() != QProcess::NotRunning) {
-            ::kill(pid_t(utilityPid()), SIGKILL);
-            log.process().waitForFinished(5000);
-        }
-    }
-
-    // `leftByAnother`: the device starts as another program may have left it (HUPCL cleared,
-    // lines up, other settings).
-    bool start(bool leftByAnother = false)
-    {
-        const QString link = m_config.path() + QStringLiteral("/radio");
-        writeTestPorts(m_config.path(), link);
-        log.process().setProcessEnvironment(utilityEnvironment(m_config.path(), true));
-        log.process().setStandardErrorFile(m_config.path() + QStringLiteral("/errors"));
-        QStringList device{"--json", "--link", link};
-        if (leftByAnother)
-            device << "--left-by-another";
-        return log.JsonProcess::start(binaryPath("tty-double"),
-                                      device + QStringList{"--", binaryPath("zolvek-ptt")})
-               && waitForFrames(2);
-    }
-    qint64 utilityPid()
-    {
-        const qint64 pid = log.process().processId();
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-        return children.open(QIODevice::ReadOnly) ? children.readAll().trimmed().toLongLong() : 0;
-    }
-    bool waitForFrames(int count, int timeoutMs = 5000)
-    {
-        return log.waitFor(
-            [count](const JsonProcess::Events &events) {
-                return std::count_if(
-                           events.begin(), events.end(),
-                           [](const QJsonObject &event) { return event.value("event") == "frame"; })
-                       >= count;
-            },
-            timeoutMs);
-    }
-    int indexOf(const QString &event, int from = 0)
-    {
-        const auto &events = log.events();
-        for (int i = from; i < events.size(); ++i)
-            if (events[i].value("event") == event)
-                return i;
-        return -1;
-    }
-    double time(int index) { return log.events().at(index).value("t").toDouble(); }
-
-private:
-    QTemporaryDir m_config;
-
-public:
-    SimProcess log;
-};
 
 int send(const QStringList &arguments)
 {

@@ -2,7 +2,9 @@
 
 #include <QColor>
 #include <QString>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 // Looks at the real utility's window on the X server the test runs under.
 
@@ -28,3 +30,25 @@ bool syncWithUtility(std::uint32_t window, int timeoutMs = 5000);
 void clickAt(std::uint32_t window, int x, int y);
 void pressKeys(const QString &keys);
 void typeText(const QString &text);
+
+// Pings `window` (_NET_WM_PING) from a thread of its own, one ping after another, until stopped:
+// the longest round trip is the longest the utility's event loop stood still, seen from outside.
+class StallWatch
+{
+public:
+    explicit StallWatch(std::uint32_t window);
+    ~StallWatch();
+    StallWatch(const StallWatch &) = delete;
+    StallWatch &operator=(const StallWatch &) = delete;
+
+    // Stops pinging; returns the longest round trip in milliseconds (an unanswered ping counts
+    // as its whole time limit), or -1 when no ping could be sent.
+    double stop();
+
+private:
+    void run(std::uint32_t window);
+
+    std::atomic<bool> m_stopping{false};
+    std::atomic<double> m_longestMs{-1};
+    std::thread m_thread;
+};

@@ -1,8 +1,8 @@
 // tty-double: runs a program with a pseudo-terminal that answers like a serial device with
 // modem lines, and logs what the program does to it.
 //   tty-double [--link PATH] [--json] [--left-by-another] -- COMMAND [ARGUMENTS...]
-// SIGUSR1 unplugs the device. Exit: the program's own status; 126 where seccomp user
-// notification is refused; 2 for a usage error.
+// SIGUSR1 unplugs the device; SIGUSR2 stalls its output, and the next SIGUSR2 lets it flow. Exit:
+// the program's own status; 126 where seccomp user notification is refused; 2 for a usage error.
 #include "tools/tty-double/ttydouble.h"
 
 #include <QByteArray>
@@ -22,7 +22,8 @@ void usage(std::FILE *to)
         "(COMMAND's own output goes to standard error). --link names the device with a\n"
         "symbolic link. --left-by-another starts the device as another program may have left\n"
         "it: HUPCL cleared, both lines up, 1200 baud 7E1 with hardware flow control. SIGUSR1\n"
-        "unplugs the device.\n",
+        "unplugs the device. SIGUSR2 stalls its output (its buffer full, writes refused with\n"
+        "EAGAIN); the next SIGUSR2 lets it flow again.\n",
         to);
 }
 

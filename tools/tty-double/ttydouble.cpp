@@ -189,7 +189,7 @@ int TtyDouble::run(char **argv)
 {
     sigset_t signals;
     sigemptyset(&signals);
-    for (const int signal : {SIGCHLD, SIGUSR1, SIGTERM, SIGINT, SIGHUP})
+    for (const int signal : {SIGCHLD, SIGUSR1, SIGUSR2, SIGTERM, SIGINT, SIGHUP})
         sigaddset(&signals, signal);
     sigset_t previous;
     sigprocmask(SIG_BLOCK, &signals, &previous);
@@ -224,8 +224,9 @@ int TtyDouble::run(char **argv)
     int status = 0;
     bool childRunning = true;
     while (childRunning) {
-        pollfd fds[3] = {
-            {signalFd, POLLIN, 0}, {m_listener, POLLIN, 0}, {m_hungUp ? -1 : m_master, POLLIN, 0}};
+        pollfd fds[3] = {{signalFd, POLLIN, 0},
+                         {m_listener, POLLIN, 0},
+                         {m_hungUp || m_stalled ? -1 : m_master, POLLIN, 0}};
         if (poll(fds, 3, -1) < 0 && errno != EINTR)
             break;
         if (fds[2].revents)
@@ -245,6 +246,8 @@ int TtyDouble::run(char **argv)
                 continue;
             if (info.ssi_signo == SIGUSR1)
                 hangUp();
+            else if (info.ssi_signo == SIGUSR2)
+                toggleStall();
             else if (info.ssi_signo != SIGCHLD)
                 kill(m_child, int(info.ssi_signo));
             while (true) {
@@ -269,6 +272,37 @@ void TtyDouble::drainMaster()
     char buffer[4096];
     while (read(m_master, buffer, sizeof buffer) > 0) {
     }
+}
+
+// A device that stops taking output (flow control held off, a wedged adapter): its buffer is
+// filled here and no longer emptied, so the program's poll finds it not writable and its writes
+// fail with EAGAIN, which is all a non-blocking writer gets from such a device. The second signal
+// lets the output flow again; what filled the buffer is thrown away with what follows it.
+void TtyDouble::toggleStall()
+{
+    if (m_hungUp)
+        return;
+    m_stalled = !m_stalled;
+    if (!m_stalled) {
+        m_log.device(QStringLiteral("output"), QStringLiteral("flowing again"));
+        drainMaster();
+        return;
+    }
+    drainMaster();
+    fcntl(m_slave, F_SETFL, fcntl(m_slave, F_GETFL) | O_NONBLOCK);
+    // The kernel moves what was written on to the other end's line discipline a moment later,
+    // which makes room again: filled until a pause makes none.
+    const QByteArray filler(4096, '\0');
+    for (int round = 0; round < 100; ++round) {
+        ssize_t took = 0;
+        for (ssize_t wrote;
+             (wrote = write(m_slave, filler.constData(), size_t(filler.size()))) > 0;)
+            took += wrote;
+        if (took == 0 && round > 0)
+            break;
+        usleep(10000);
+    }
+    m_log.device(QStringLiteral("output"), QStringLiteral("stalled"));
 }
 
 // Unplugged: the device's other end goes away, so the program's writes fail with EIO and poll
@@ -519,6 +553,8 @@ void TtyDouble::handleWrite(const seccomp_notif &request)
 {
     if (m_hungUp)
         return reply(request.id, EIO);
+    if (m_stalled && request.data.args[2] > 0)
+        return reply(request.id, EAGAIN);
     const size_t count = qMin<std::uint64_t>(request.data.args[2], 4096);
     QByteArray bytes(qsizetype(count), '\0');
     if (count > 0

@@ -51,6 +51,7 @@ private:
     void setTermios(const QByteArray &raw, bool two);
     void setLines(bool dtr, bool rts, double at);
     void hangUp();
+    void toggleStall();
     bool stillValid(std::uint64_t id) const;
     void reply(std::uint64_t id, int error, std::int64_t value = 0);
     void carryOn(std::uint64_t id);
@@ -66,7 +67,8 @@ private:
     int m_listener = -1;
     pid_t m_child = -1;
     bool m_hungUp = false;
-    bool m_open = false; // the program holds the device
+    bool m_stalled = false; // the device takes no output
+    bool m_open = false;    // the program holds the device
     Line m_line;
     SimPortState m_logged; // what the log last said
     QByteArray m_pending;  // bytes of a frame not yet complete
