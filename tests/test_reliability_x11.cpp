@@ -1,6 +1,7 @@
 // The utility under misbehaving hosts, lost ports and killed processes, end to end under a
 // window manager with the virtual radio.
 #include "tests/jsonprocess.h"
+#include "tests/localstation.h"
 #include "tests/screenpoints.h"
 #include "tests/testsupport.h"
 #include "tests/x11support.h"
@@ -76,6 +77,22 @@ void reopenedThenKeyed(const QStringList &actions)
              (QStringList{"lines dtr=1 rts=1", "frame 0100000007"}));
 }
 
+// The window may take 50 ms for one step; this leaves a loaded machine room on top.
+constexpr double StallLimitMs = 250;
+
+bool logSays(const QString &file, const char *text)
+{
+    QFile errors(file);
+    return errors.open(QIODevice::ReadOnly) && errors.readAll().contains(text);
+}
+
+bool ttyDoubleRuns()
+{
+    int status = -1;
+    runCommand(binaryPath("tty-double"), {"--", "/bin/true"}, 10000, &status);
+    return status == 0;
+}
+
 QColor indicator(std::uint32_t window)
 {
     return pixelAt(window, Indicator.x(), Indicator.y());
@@ -96,6 +113,8 @@ private Q_SLOTS:
     void boxOverASettlingWait();
     void nothingLostWhenKilled();
     void exitWhileTransmitting();
+    void windowNeverStandsStill_data();
+    void windowNeverStandsStill();
 
 private:
     bool restartRadio(Station &station);
@@ -346,6 +365,88 @@ void TestReliabilityX11::exitWhileTransmitting()
     QCOMPARE(station.utility.exitCode(), 0);
     QVERIFY(!station.sim.waitForEvent("disconnected").isEmpty());
     QCOMPARE(station.sim.radioActions().last(), "lines dtr=0 rts=0");
+}
+
+// The window never stands still for a radio that stopped taking data (a remote radio stopped,
+// a local device whose output stalls) while the host keys and releases, the user types settings
+// or chooses a port, and a lost port is tried again; measured from outside.
+void TestReliabilityX11::windowNeverStandsStill_data()
+{
+    QTest::addColumn<bool>("remote");
+    QTest::addColumn<QString>("path");
+    for (const bool remote : {true, false})
+        for (const char *path :
+             {"keying", "releasing", "typing settings", "choosing a port", "lost port tries"})
+            QTest::addRow("%s, %s", remote ? "remote radio stopped" : "local output stalled", path)
+                << remote << QString::fromLatin1(path);
+}
+
+void TestReliabilityX11::windowNeverStandsStill()
+{
+    QFETCH(bool, remote);
+    QFETCH(QString, path);
+    if (!remote && !ttyDoubleRuns())
+        QSKIP("seccomp user notification is refused here: the tty double cannot run");
+    Station station;
+    LocalStation local;
+    QString errors = station.configHome() + QStringLiteral("/errors");
+    if (remote) {
+        station.errorFile = errors;
+        QVERIFY(station.start(true));
+    } else {
+        errors = local.errorFile();
+        QVERIFY(local.start());
+    }
+    const std::uint32_t window = utilityWindow();
+    QVERIFY(window);
+    if (path == "releasing")
+        QCOMPARE(send({"tx"}), 0);
+    if (path == "typing settings" || path == "choosing a port") {
+        clickAt(window, MoreButton.x(), MoreButton.y());
+        clickAt(window, SettingsBox.x(), SettingsBox.y());
+        pressKeys(path == "typing settings" ? "ctrl+a" : "shift+Tab"); // the port list's turn
+    }
+    QVERIFY(syncWithUtility(window));
+
+    SimProcess radio; // a radio on the lost one's address that never answers
+    const pid_t sim = pid_t(station.sim.process().processId());
+    if (path == "lost port tries") {
+        if (remote) {
+            const QString address = station.sim.address();
+            station.sim.stop();
+            QVERIFY(radio.start(address));
+            QCOMPARE(::kill(pid_t(radio.process().processId()), SIGSTOP), 0);
+        } else {
+            QCOMPARE(::kill(pid_t(local.log.process().processId()), SIGUSR1), 0);
+        }
+    } else if (remote) {
+        QCOMPARE(::kill(sim, SIGSTOP), 0);
+    } else {
+        QCOMPARE(::kill(pid_t(local.log.process().processId()), SIGUSR2), 0);
+        QVERIFY(!local.log.waitForEvent("output").isEmpty()); // full before the watch starts
+    }
+
+    const double longest = longestStallDuring(window, [&] {
+        if (path == "keying") {
+            QCOMPARE(send({"tx"}), 0);
+            QVERIFY(syncWithUtility(window));
+        } else if (path == "releasing") {
+            QCOMPARE(send({"rx"}), 0); // the receive frame is written when the delay has passed
+            QTRY_COMPARE_WITH_TIMEOUT(indicator(window), Green, 5000);
+        } else if (path == "typing settings") {
+            typeText("9600,n,8,1");
+        } else if (path == "choosing a port") {
+            pressKeys("Down"); // COM2 is missing: a box says so
+            QTRY_COMPARE_WITH_TIMEOUT(windowsTitled(BoxTitle), 1, 5000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(logSays(errors, "reopening the lost port"), 10000);
+        }
+    });
+    if (remote)
+        ::kill(path == "lost port tries" ? pid_t(radio.process().processId()) : sim, SIGCONT);
+    qInfo("longest stall of the window: %.1f ms", longest);
+    QVERIFY(longest >= 0);
+    QVERIFY2(longest < StallLimitMs, qPrintable(QString::number(longest)));
 }
 
 ZOLVEK_TEST_MAIN(TestReliabilityX11, false)

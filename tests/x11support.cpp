@@ -7,10 +7,12 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <thread>
 #include <xcb/xcb.h>
 
 bool startWindowManager(QProcess &windowManager)
@@ -197,40 +199,29 @@ void typeText(const QString &text)
         qWarning("the utility did not answer after typing");
 }
 
-StallWatch::StallWatch(std::uint32_t window)
-    : m_thread([this, window] { run(window); })
-{
-}
-
-StallWatch::~StallWatch()
-{
-    stop();
-}
-
-double StallWatch::stop()
-{
-    m_stopping = true;
-    if (m_thread.joinable())
-        m_thread.join();
-    return m_longestMs;
-}
-
-void StallWatch::run(std::uint32_t window)
+double longestStallDuring(std::uint32_t window, const std::function<void()> &action)
 {
     constexpr int LimitMs = 3000;
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    if (!xcb_connection_has_error(connection) && window != 0) {
+    std::atomic<bool> stopping{false};
+    double longest = -1;
+    std::thread watch([&] {
+        xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
         const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
         const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
         xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
-        for (std::uint32_t token = 1u << 24; !m_stopping; ++token) {
+        for (std::uint32_t token = 1u << 24; !stopping && !xcb_connection_has_error(connection);
+             ++token) {
             const auto sent = std::chrono::steady_clock::now();
             const bool answered = ping(connection, window, token, LimitMs);
             const std::chrono::duration<double, std::milli> took =
                 std::chrono::steady_clock::now() - sent;
-            m_longestMs = qMax(m_longestMs.load(), answered ? took.count() : double(LimitMs));
+            longest = qMax(longest, answered ? took.count() : double(LimitMs));
             std::this_thread::sleep_for(std::chrono::milliseconds(2)); // pacing, not a wait
         }
-    }
-    xcb_disconnect(connection);
+        xcb_disconnect(connection);
+    });
+    action();
+    stopping = true;
+    watch.join();
+    return longest;
 }

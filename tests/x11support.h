@@ -2,9 +2,8 @@
 
 #include <QColor>
 #include <QString>
-#include <atomic>
 #include <cstdint>
-#include <thread>
+#include <functional>
 
 // Looks at the real utility's window on the X server the test runs under.
 
@@ -31,24 +30,7 @@ void clickAt(std::uint32_t window, int x, int y);
 void pressKeys(const QString &keys);
 void typeText(const QString &text);
 
-// Pings `window` (_NET_WM_PING) from a thread of its own, one ping after another, until stopped:
-// the longest round trip is the longest the utility's event loop stood still, seen from outside.
-class StallWatch
-{
-public:
-    explicit StallWatch(std::uint32_t window);
-    ~StallWatch();
-    StallWatch(const StallWatch &) = delete;
-    StallWatch &operator=(const StallWatch &) = delete;
-
-    // Stops pinging; returns the longest round trip in milliseconds (an unanswered ping counts
-    // as its whole time limit), or -1 when no ping could be sent.
-    double stop();
-
-private:
-    void run(std::uint32_t window);
-
-    std::atomic<bool> m_stopping{false};
-    std::atomic<double> m_longestMs{-1};
-    std::thread m_thread;
-};
+// Runs `action` while another thread pings `window` (_NET_WM_PING), one ping after another; the
+// longest round trip in milliseconds is the longest the utility's event loop stood still, seen
+// from outside (an unanswered ping counts as 3 s; -1: no ping could be sent).
+double longestStallDuring(std::uint32_t window, const std::function<void()> &action);
