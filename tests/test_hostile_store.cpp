@@ -34,7 +34,7 @@ struct StartResult
 };
 
 // One real start-up of zolvek-ptt with `store` (after the port map) as its options.
-StartResult startWith(SimProcess &radio, const QByteArray &store)
+StartResult startWith(SimProcess &radio, const QByteArray &store, const QStringList &arguments = {})
 {
     QTemporaryDir config;
     QDir().mkpath(config.path() + "/KELD");
@@ -46,7 +46,7 @@ StartResult startWith(SimProcess &radio, const QByteArray &store)
     const qsizetype before = radio.events().size();
     QProcess utility;
     utility.setProcessEnvironment(utilityEnvironment(config.path()));
-    utility.start(binaryPath("zolvek-ptt"), {});
+    utility.start(binaryPath("zolvek-ptt"), arguments);
     utility.waitForStarted(5000);
     StartResult result;
     // Up when it has either reached the radio or failed to open its port.
@@ -97,6 +97,8 @@ class TestHostileStore : public QObject
 private Q_SLOTS:
     void initTestCase();
     void startUps_data();
+    void damagedTransmitTimeout_data();
+    void damagedTransmitTimeout();
     void startUps();
     void storeThatCannotBeRead_data();
     void storeThatCannotBeRead();
@@ -189,6 +191,32 @@ void TestHostileStore::startUps()
     QVERIFY(result.storeAfter.contains("[Ports]"));
     if (!keeps.isEmpty())
         QVERIFY2(result.storeAfter.contains(keeps), result.storeAfter.left(300).constData());
+}
+
+void TestHostileStore::damagedTransmitTimeout_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("store -5") << QByteArray("[Ptt]\nTransmitTimeout=-5\n") << QStringList()
+                              << QByteArray("[Ptt] TransmitTimeout \"-5\" is not a whole number");
+    QTest::newRow("command line 1.5, store fine")
+        << QByteArray("[Ptt]\nTransmitTimeout=30\n") << QStringList{"--tx-timeout", "1.5"}
+        << QByteArray("--tx-timeout \"1.5\" is not a whole number");
+    QTest::newRow("store 86401") << QByteArray("[Ptt]\nTransmitTimeout=86401\n") << QStringList()
+                                 << QByteArray("\"86401\" is not a whole number of seconds");
+}
+
+// A damaged time-out is skipped and said; the utility comes up as usual.
+void TestHostileStore::damagedTransmitTimeout()
+{
+    QFETCH(QByteArray, store);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, said);
+    const StartResult result = startWith(m_radio, store, arguments);
+    QVERIFY2(result.survived, result.errors.constData());
+    QCOMPARE(result.settings.value("baud").toInt(), 4800);
+    QVERIFY2(result.errors.contains(said), result.errors.constData());
 }
 
 // Stores that cannot be read at all: the window comes up on the defaults. Run in-process with
