@@ -76,10 +76,8 @@ void CommControl::setPortOpen(bool open)
             } catch (const std::exception &) {
             }
             m_dtr = m_rts = false;
-            closeKept();
             if (backend->keptAcrossReopen()) {
                 m_kept = std::move(backend);
-                m_keptAddress = m_address;
                 m_keptSettings = m_settings;
                 m_keptTimer.start();
             } else {
@@ -142,7 +140,7 @@ void CommControl::openBackend()
 // The kept connection when it serves `address`; any other is closed.
 std::unique_ptr<PortBackend> CommControl::takeKept(const QString &address)
 {
-    if (m_kept && m_keptAddress == address && m_kept->keptAcrossReopen()) {
+    if (m_kept && m_address == address && m_kept->keptAcrossReopen()) {
         m_keptTimer.stop();
         return std::move(m_kept);
     }

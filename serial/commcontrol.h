@@ -91,11 +91,10 @@ private:
     PortBackendFactory m_factory;
     DeviceResolver m_resolver;
     std::unique_ptr<PortBackend> m_backend;
-    QString m_address; // where m_backend was opened
+    QString m_address; // where m_backend, or the kept connection, was opened
     // A closed network port, lines low, kept until the event loop runs on, for an open of the
     // same address in the same step; with the settings it last had.
     std::unique_ptr<PortBackend> m_kept;
-    QString m_keptAddress;
     LineSettings m_keptSettings;
     QTimer m_keptTimer;
     quint64 m_generation = 0; // counts opens, so a late loss report finds its own backend
