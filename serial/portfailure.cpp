@@ -15,6 +15,7 @@ const Hint Hints[] = {
                           "(sudo adduser $USER dialout), then log in again."},
     {"access is denied", "Another program may have the port, or this user may not use it."},
     {"resource busy", "Another program has the port open: close it there first."},
+    {"being used by another process", "Another program has the port open: close it there first."},
     {"locked", "Another program has the port open: close it there first."},
     {"no such device", "Is the adapter plugged in? Check the [Ports] mapping of this COM port."},
     {"no such file", "Is the adapter plugged in? Check the [Ports] mapping of this COM port."},
