@@ -1,6 +1,8 @@
 #include "app/singleinstance.h"
 
+#include <QCoreApplication>
 #include <QLocalSocket>
+#include <QSysInfo>
 
 SingleInstance::SingleInstance(const QString &folder, QObject *parent)
     : QObject(parent)
@@ -14,7 +16,7 @@ SingleInstance::SingleInstance(const QString &folder, QObject *parent)
 
 bool SingleInstance::claim()
 {
-    if (!m_lock.tryLock(0))
+    if (!m_lock.tryLock(0) && !takeOverOwnLock())
         return false;
     QLocalServer::removeServer(m_socketPath);
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
@@ -29,6 +31,20 @@ bool SingleInstance::claim()
     });
     m_server.listen(m_socketPath);
     return true;
+}
+
+// A lock naming this very process was left by a killed utility whose process id has come round
+// again (Windows hands out ids again soon, Wine after each restart the same ones): nobody holds
+// it.
+bool SingleInstance::takeOverOwnLock()
+{
+    qint64 pid = 0;
+    QString host, application;
+    if (m_lock.error() != QLockFile::LockFailedError
+        || !m_lock.getLockInfo(&pid, &host, &application)
+        || pid != QCoreApplication::applicationPid() || host != QSysInfo::machineHostName())
+        return false;
+    return m_lock.removeStaleLockFile() && m_lock.tryLock(0);
 }
 
 bool SingleInstance::wakeRunning()

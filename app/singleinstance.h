@@ -23,6 +23,8 @@ Q_SIGNALS:
     void wakeRequested();
 
 private:
+    bool takeOverOwnLock();
+
     QLockFile m_lock;
     QString m_socketPath;
     QLocalServer m_server;
