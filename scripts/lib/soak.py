@@ -31,8 +31,11 @@ ON_TOP = POINTS["OnTopBox"]
 
 
 class Radio:
-    def __init__(self):
-        self.proc = subprocess.Popen([os.path.join(BIN, "ft847-sim"), "--json"],
+    """The virtual radio's JSON log as it comes; or, with `command`, another program that logs in
+    its shape (tty-double --json)."""
+
+    def __init__(self, command=None):
+        self.proc = subprocess.Popen(command or [os.path.join(BIN, "ft847-sim"), "--json"],
                                      stdout=subprocess.PIPE, text=True, bufsize=1)
         first = json.loads(self.proc.stdout.readline())
         self.address = first["address"]

@@ -32,7 +32,8 @@ def windows_path(path):
 def write_store(com1):
     """The utility's registry store: COM1 goes to `com1`, every other port it accepts to a
     path that is no port, so nothing can reach a real COM port."""
-    lines = ["REGEDIT4", "", "[%s\\Ports]" % STORE_KEY, '"COM1"="%s"' % com1]
+    lines = ["REGEDIT4", "", "[%s\\Ports]" % STORE_KEY,
+             '"COM1"="%s"' % com1.replace("\\", "\\\\")]
     lines += ['"COM%d"="C:\\\\zolvek-missing-com%d"' % (n, n) for n in range(2, LAST_PORT + 1)]
     with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as reg:
         reg.write("\r\n".join(lines) + "\r\n")
