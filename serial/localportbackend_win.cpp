@@ -276,18 +276,28 @@ void LocalPortBackend::sendUnsent()
     }
 }
 
+// Whether a request the notifier signalled has ended (`error` says how); false while the driver
+// still has it, or when nothing was pending.
+bool LocalPortBackend::ended(Pending &pending, DWORD *count, DWORD *error)
+{
+    if (!pending.busy)
+        return false;
+    *error = GetOverlappedResult(m_handle, &pending.overlapped, count, FALSE) ? ERROR_SUCCESS
+                                                                              : GetLastError();
+    if (*error == ERROR_IO_INCOMPLETE)
+        return false;
+    pending.busy = false;
+    return true;
+}
+
 // A write ended: what it did not take (the time-out passed) goes again, before what waited.
 void LocalPortBackend::writeEnded()
 {
-    if (!m_write.busy)
-        return;
     DWORD wrote = 0;
-    const bool ok = GetOverlappedResult(m_handle, &m_write.overlapped, &wrote, FALSE);
-    const DWORD error = GetLastError();
-    if (!ok && error == ERROR_IO_INCOMPLETE)
+    DWORD error = ERROR_SUCCESS;
+    if (!ended(m_write, &wrote, &error))
         return;
-    m_write.busy = false;
-    if (!ok) {
+    if (error != ERROR_SUCCESS) {
         m_writing.clear();
         m_unsent.clear();
         lose(error);
@@ -323,15 +333,11 @@ void LocalPortBackend::waitForInput()
 
 void LocalPortBackend::inputEnded()
 {
-    if (!m_wait.busy)
-        return;
     DWORD unused = 0;
-    const bool ok = GetOverlappedResult(m_handle, &m_wait.overlapped, &unused, FALSE);
-    const DWORD error = GetLastError();
-    if (!ok && error == ERROR_IO_INCOMPLETE)
+    DWORD error = ERROR_SUCCESS;
+    if (!ended(m_wait, &unused, &error))
         return;
-    m_wait.busy = false;
-    if (!ok) {
+    if (error != ERROR_SUCCESS) {
         lose(error);
         return;
     }

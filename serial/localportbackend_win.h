@@ -46,6 +46,7 @@ private:
     void setState(const LineSettings &settings, bool dtr, bool rts, const QString &what);
     void setLine(DWORD escape, bool high, bool *line, const char *name);
     void sendUnsent();
+    bool ended(Pending &pending, DWORD *count, DWORD *error);
     void writeEnded();
     void waitForInput();
     void inputEnded();
