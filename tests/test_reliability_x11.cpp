@@ -450,7 +450,7 @@ void TestReliabilityX11::windowNeverStandsStill()
                 if (QTest::qWaitFor(boxShown, 4000))
                     break;
             }
-            // With the output stalled, the close before COM2's open may take its full bound.
+            // The box may come late on a loaded machine: waited for with a margin.
             QTRY_VERIFY_WITH_TIMEOUT(boxShown(), 10000);
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(logSays(errors, "reopening the lost port"), 10000);
