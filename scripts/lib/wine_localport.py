@@ -64,6 +64,11 @@ def start(dist, link):
     return start_program(link, [os.path.join(dist, "zolvek-ptt.exe")])
 
 
+def line_settings(event):
+    """A settings event's rate, data bits, parity and stop bits."""
+    return event["baud"], event["data"], event["parity"], event["stop"]
+
+
 def frames(events):
     return [e["hex"] for e in events if e["event"] == "frame"]
 
@@ -148,9 +153,8 @@ def session(link, failures):
         print("  start-up: lines low before the first frame: %s; frames %s; settings %s" % (
             bool(low), frames(events), {k: applied.get(k) for k in ("baud", "data", "parity",
                                                                       "stop")}))
-        if not low or frames(events) != ["0000000000", RX] or (
-                applied.get("baud"), applied.get("data"), applied.get("parity"),
-                applied.get("stop")) != (4800, 8, "n", "2"):
+        if not low or frames(events) != ["0000000000", RX] or not settings or \
+                line_settings(applied) != (4800, 8, "n", "2"):
             failures.append("start-up")
 
         send("tx")
@@ -209,8 +213,7 @@ def suite(link, failures):
             if e["event"] in ("frame", "bytes", "open"):
                 early += 1
                 break
-    applied = [(e["baud"], e["data"], e["parity"], e["stop"]) for e in events
-               if e["event"] == "settings"]
+    applied = [line_settings(e) for e in events if e["event"] == "settings"]
     missing = [s for s in SUITE_SETTINGS if s not in applied]
     unplugged = any(e["event"] == "hangup" for e in events)
     print("  back end suite on the double: %d opens, %d with output before the lines were low;"
@@ -231,9 +234,7 @@ def edits(radio, failures):
 
     def applied(events):
         settings = [e for e in events if e["event"] == "settings"][-1:]
-        return bool(settings) and (settings[0]["baud"], settings[0]["data"],
-                                   settings[0]["parity"], settings[0]["stop"]) == (9600, 8, "n",
-                                                                                  "1")
+        return bool(settings) and line_settings(settings[0]) == (9600, 8, "n", "1")
     click(window, MORE)
     # Keys sent while Wine is still making the clicked window the active one are lost: the
     # edit is typed again until the device has the new settings.
@@ -279,7 +280,7 @@ def edits(radio, failures):
           " applied %s; COM2's error shown %s; COM1 reopened %s; frames sent %s; radio in"
           " receive at the end %s" % (
               len(spans), ", ".join("%.2f" % s if s is not None else "never low"
-                                    for s in spans), applied(events), bool(answered), back,
+                                    for s in spans), applied(events), answered, back,
               new_frames, in_receive))
     if len(spans) < 2 or None in spans or new_frames or not in_receive or not applied(events) \
             or not answered or not back:
