@@ -43,7 +43,7 @@ void TestPttX11::clicksKeyAndUnkeyTheRadio()
     utility.start(binaryPath("zolvek-ptt"), {});
     QVERIFY(sim.waitFor([](const auto &events) { return framesSeen(events) >= 2; }));
     const QString window =
-        runCommand("xdotool", {"search", "--sync", "--name",
+        runCommand("xdotool", {"search", "--sync", "--onlyvisible", "--name",
                                QStringLiteral("^%1$").arg(QRegularExpression::escape(
                                    QLatin1String(HostContract::WindowTitle)))})
             .split('\n')

@@ -177,8 +177,26 @@ bool answerMessageBox(const QString &title)
     return syncWithUtility(utilityWindow());
 }
 
+namespace {
+
+bool isShown(std::uint32_t window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    auto *attributes = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, window), nullptr);
+    const bool shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    xcb_disconnect(connection);
+    return shown;
+}
+
+} // namespace
+
 void clickAt(std::uint32_t window, int x, int y)
 {
+    // The window carries its title before the window manager maps it; a click sent then is lost.
+    if (!QTest::qWaitFor([window] { return isShown(window); }, 10000))
+        qWarning("the utility's window was not shown before a click");
     runCommand("xdotool", {"mousemove", "--window", QString::number(window), QString::number(x),
                            QString::number(y), "click", "1"});
     if (!syncWithUtility(window))

@@ -169,7 +169,7 @@ def soak(minutes, config, started):
                       10):
         print("soak: the utility did not start")
         return 1
-    window = xdotool("search", "--sync", "--name", TITLE).split("\n")[0]
+    window = xdotool("search", "--sync", "--onlyvisible", "--name", TITLE).split("\n")[0]
     collapsed = window_width(window)
     click(window, MORE)
     if not wait_until(lambda: window_width(window) > collapsed, 10):

@@ -227,7 +227,7 @@ def edits(radio, failures):
     """A settings edit typed into the window while transmitting, then a port change to the
     missing COM2 (answered) and back: every reopen lowers the lines, no frame goes out, and the
     radio is left in receive at the new settings."""
-    window = xdotool("search", "--sync", "--name", TITLE).split()[0]
+    window = xdotool("search", "--sync", "--onlyvisible", "--name", TITLE).split()[0]
     send("tx")
     wait_until(lambda: frames(radio.snapshot())[-1:] == [TX], 10)
     edited_from = len(radio.snapshot())
