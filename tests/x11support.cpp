@@ -51,20 +51,25 @@ std::uint32_t utilityWindow()
 
 namespace {
 
+bool isShown(std::uint32_t window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    auto *attributes = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, window), nullptr);
+    const bool shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    xcb_disconnect(connection);
+    return shown;
+}
+
 // Shown windows only: Qt also gives its hidden group leader window the program's name.
 std::vector<std::uint32_t> shownWindowsTitled(const QString &title)
 {
     HostSender sender;
     std::vector<std::uint32_t> shown;
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    for (const std::uint32_t window : sender.findWindows(title.toStdString())) {
-        auto *attributes = xcb_get_window_attributes_reply(
-            connection, xcb_get_window_attributes(connection, window), nullptr);
-        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE)
+    for (const std::uint32_t window : sender.findWindows(title.toStdString()))
+        if (isShown(window))
             shown.push_back(window);
-        std::free(attributes);
-    }
-    xcb_disconnect(connection);
     return shown;
 }
 
@@ -176,21 +181,6 @@ bool answerMessageBox(const QString &title)
     runCommand("xdotool", {"key", "Return"});
     return syncWithUtility(utilityWindow());
 }
-
-namespace {
-
-bool isShown(std::uint32_t window)
-{
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    auto *attributes = xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, window), nullptr);
-    const bool shown = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(attributes);
-    xcb_disconnect(connection);
-    return shown;
-}
-
-} // namespace
 
 void clickAt(std::uint32_t window, int x, int y)
 {
