@@ -209,11 +209,11 @@ void Form1::Command1_Click()
     }
 }
 
-QString Form1::startRigctlListener(const QString &address)
+QString Form1::startRigctlListener(const QString &address, const QString &allow)
 {
     auto *listener = new RigctlListener(*m_ptt, m_comport, this);
     QString why;
-    if (listener->listen(address, &why))
+    if (listener->listen(address, allow, &why))
         return listener->address();
     delete listener;
     qWarning("zolvek-ptt: no rigctl listener: %s", qUtf8Printable(why));

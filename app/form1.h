@@ -54,9 +54,11 @@ public:
     void Command1_Click();
 
     // Serves Hamlib's NET rigctl protocol on ADDR (PORT, HOST:PORT or [IPV6]:PORT) beside the
-    // host message. A port that cannot be listened on is said (standard error and a notice);
-    // the utility goes on without it. Returns the address listened on, or empty.
-    QString startRigctlListener(const QString &address);
+    // host message, to this computer and those `allow` names (ADDR[/BITS],...). A port that
+    // cannot be listened on, or an address open to other computers without an allow list, is
+    // said (standard error and a notice); the utility goes on without it. Returns the address
+    // listened on, or empty.
+    QString startRigctlListener(const QString &address, const QString &allow = QString());
 
     // Ends a transmit that lasts longer than `seconds` (0: never) and says so in a notice.
     void setTransmitTimeout(int seconds);

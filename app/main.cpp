@@ -18,7 +18,8 @@ namespace {
 struct CommandLine
 {
     QString listen;
-    QString txTimeout; // null when not given
+    QString listenAllow; // null when not given
+    QString txTimeout;   // null when not given
 };
 
 // A time-out that does not make sense is skipped like any damaged option: off, and said.
@@ -50,10 +51,18 @@ int readCommandLine(int argc, char *argv[], CommandLine *line)
     const QCommandLineOption listenOption(
         QStringLiteral("listen"),
         QStringLiteral("Serve Hamlib's NET rigctl protocol (as rigctld does) on ADDR: PORT on "
-                       "loopback, HOST:PORT or [IPV6]:PORT. Anyone who can reach the address can "
-                       "key the transmitter. Default: [Host] Listen in the store, else off."),
+                       "loopback, HOST:PORT or [IPV6]:PORT. An address other computers can "
+                       "reach needs --listen-allow. Default: [Host] Listen in the store, else "
+                       "off."),
         QStringLiteral("ADDR"));
     parser.addOption(listenOption);
+    const QCommandLineOption listenAllowOption(
+        QStringLiteral("listen-allow"),
+        QStringLiteral("Who besides this computer may connect to the listener, and so key the "
+                       "transmitter: addresses or networks, ADDR[/BITS],... Default: [Host] "
+                       "ListenAllow in the store, else nobody."),
+        QStringLiteral("LIST"));
+    parser.addOption(listenAllowOption);
     const QCommandLineOption txTimeoutOption(
         QStringLiteral("tx-timeout"),
         QStringLiteral("End any transmit that lasts longer than SECONDS (1 to 86400; 0 is off), "
@@ -92,6 +101,8 @@ int readCommandLine(int argc, char *argv[], CommandLine *line)
         return 0;
     }
     line->listen = parser.value(listenOption);
+    if (parser.isSet(listenAllowOption))
+        line->listenAllow = parser.value(listenAllowOption);
     if (parser.isSet(txTimeoutOption))
         line->txTimeout = parser.value(txTimeoutOption);
     return -1;
@@ -139,7 +150,10 @@ int main(int argc, char *argv[])
     if (listen.isEmpty())
         listen = GetSetting(Options::Listen, QString()).trimmed();
     if (!listen.isEmpty()) {
-        const QString address = window.startRigctlListener(listen);
+        const QString allow = line.listenAllow.isNull()
+                                  ? GetSetting(Options::ListenAllow, QString())
+                                  : line.listenAllow;
+        const QString address = window.startRigctlListener(listen, allow);
         if (!address.isEmpty())
             std::fprintf(stderr, "zolvek-ptt: rigctl listener on %s\n", qUtf8Printable(address));
     }

@@ -5,17 +5,17 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 
-Q_DECLARE_LOGGING_CATEGORY(lcRig)
+Q_LOGGING_CATEGORY(lcRigctl, "zolvek.rigctl", QtInfoMsg)
 
 RigctlListener::RigctlListener(PttSwitch &ptt, CommControl &port, QObject *parent)
     : QObject(parent)
     , m_ptt(ptt)
     , m_rig(port)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &RigctlListener::accept);
+    connect(&m_server, &RigctlServer::arrived, this, &RigctlListener::arrived);
 }
 
-// The clients' sockets close with the server; nothing is left to hear of it.
+// The clients' connections close with the listener; nothing is left to hear of them.
 RigctlListener::~RigctlListener()
 {
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
@@ -41,12 +41,46 @@ bool RigctlListener::parseAddress(const QString &text, QHostAddress *host, quint
     return true;
 }
 
-bool RigctlListener::listen(const QString &address, QString *why)
+bool RigctlListener::parseAllowList(const QString &text, QList<Subnet> *subnets, QString *why)
+{
+    subnets->clear();
+    for (const QString &entry : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString item = entry.trimmed();
+        if (item.isEmpty())
+            continue;
+        RigctlListener::Subnet subnet = QHostAddress::parseSubnet(item);
+        if (!item.contains(QLatin1Char('/'))) {
+            // A lone address is that one computer.
+            const QHostAddress host(item);
+            subnet = {host, host.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128};
+        }
+        if (subnet.first.isNull()) {
+            *why = QStringLiteral("%1 is not an address or ADDR/BITS").arg(item.left(60));
+            return false;
+        }
+        subnets->append(subnet);
+    }
+    return true;
+}
+
+bool RigctlListener::listen(const QString &address, const QString &allow, QString *why)
 {
     QHostAddress host;
     quint16 port = 0;
     if (!parseAddress(address, &host, &port)) {
         *why = QStringLiteral("%1 is not PORT, HOST:PORT or [IPV6]:PORT").arg(address);
+        return false;
+    }
+    if (!parseAllowList(allow, &m_allowed, why)) {
+        *why = QStringLiteral("the allow list (--listen-allow, [Host] ListenAllow): ") + *why;
+        return false;
+    }
+    if (!host.isLoopback() && m_allowed.isEmpty()) {
+        *why = QStringLiteral("%1 is reachable from other computers, and anyone who reaches it "
+                              "could key the transmitter; name who may connect with "
+                              "--listen-allow ADDR[/BITS],... (or [Host] ListenAllow), or listen "
+                              "on this computer only (a bare PORT)")
+                   .arg(address);
         return false;
     }
     if (!m_server.listen(host, port)) {
@@ -62,67 +96,149 @@ QString RigctlListener::address() const
            + QString::number(m_server.serverPort());
 }
 
-void RigctlListener::accept()
+bool RigctlListener::allowed(const QHostAddress &peer) const
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        if (m_clients.size() >= MaxClients) {
-            // Told in words a person reading the client's log understands.
-            socket->write("zolvek-ptt: too many clients (" + QByteArray::number(MaxClients)
-                          + " at once); closing this one\n");
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            socket->disconnectFromHost();
-            if (!std::exchange(m_fullReported, true))
-                qCWarning(lcRig, "refused a rigctl client from %s: %d are connected already",
-                          qUtf8Printable(socket->peerAddress().toString()), MaxClients);
-            continue;
-        }
-        auto client = std::make_shared<Client>();
-        client->socket = socket;
-        m_clients.insert(socket, client);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, client] { read(client); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { gone(socket); });
-    }
+    if (peer.isLoopback())
+        return true;
+    for (const auto &subnet : m_allowed)
+        if (peer.isInSubnet(subnet))
+            return true;
+    return false;
 }
 
-void RigctlListener::read(const std::shared_ptr<Client> &client)
+void RigctlListener::sayOnce(QSet<QString> &said, const QHostAddress &peer, const char *what)
 {
-    if (!client->socket)
+    const QString name = peer.toString();
+    if (said.contains(name))
         return;
-    client->pending += client->session.feed(client->socket->readAll());
+    said.insert(name);
+    qCWarning(lcRigctl, "closed a rigctl connection from %s: %s", qUtf8Printable(name), what);
+}
+
+void RigctlListener::arrived(qintptr socket)
+{
+    auto *connection = new RigctlConnection(socket, this);
+    const QHostAddress peer = connection->peer();
+    // Nothing is read from a computer that is not allowed.
+    if (!allowed(peer)) {
+        connection->abort();
+        delete connection;
+        sayOnce(m_toldNotAllowed, peer,
+                "not in the allow list (--listen-allow, [Host] ListenAllow)");
+        return;
+    }
+    if (m_clients.size() >= MaxClients && !makeRoom()) {
+        // Told in words a person reading the client's log understands.
+        connection->write("zolvek-ptt: too many clients (" + QByteArray::number(MaxClients)
+                          + " at once); closing this one\n");
+        connect(connection, &RigctlConnection::closed, connection, &QObject::deleteLater);
+        connection->finish();
+        if (!std::exchange(m_fullReported, true))
+            qCWarning(lcRigctl, "refused a rigctl client from %s: %d are connected already",
+                      qUtf8Printable(peer.toString()), MaxClients);
+        return;
+    }
+    auto client = std::make_shared<Client>();
+    client->connection = connection;
+    m_clients.insert(connection, client);
+    connect(connection, &RigctlConnection::received, this,
+            [this, client](const QByteArray &bytes) { read(client, bytes); });
+    connect(connection, &RigctlConnection::inputClosed, this, [this, client] { serve(client); });
+    connect(connection, &RigctlConnection::closed, this, [this, connection] { gone(connection); });
+}
+
+bool RigctlListener::holdsKey(const Client &client) const
+{
+    return client.keyed && client.keyedAs == m_ptt.transmitRequests() && m_ptt.linesHigh();
+}
+
+// Every place is taken: the client silent longest, if it has been silent for a while and does
+// not hold the key, gives its place to the newcomer.
+bool RigctlListener::makeRoom()
+{
+    const auto now = std::chrono::steady_clock::now();
+    ClientPtr idlest;
+    for (const ClientPtr &client : std::as_const(m_clients)) {
+        if (now - client->lastCommand < IdlePlace || holdsKey(*client))
+            continue;
+        if (!idlest || client->lastCommand < idlest->lastCommand)
+            idlest = client;
+    }
+    if (!idlest)
+        return false;
+    RigctlConnection *connection = idlest->connection;
+    qCInfo(lcRigctl, "closed an idle rigctl connection from %s to make room for a new client",
+           qUtf8Printable(connection->peer().toString()));
+    m_clients.remove(connection);
+    forget(*idlest);
+    connection->write("zolvek-ptt: silent for " + QByteArray::number(IdlePlace.count())
+                      + " s while every place was taken; closing this one for a new client\n");
+    connection->finish(); // deleted when closed, as any client
+    return true;
+}
+
+void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
+{
+    for (const QByteArray &line : client->session.feed(bytes)) {
+        // Nothing after a line that shows the client is not a rig client is carried out.
+        if (RigctlSession::isHttp(line)) {
+            drop(*client, m_toldNotRigClient,
+                 "it sent an HTTP request (a web page?), not rigctl commands");
+            return;
+        }
+        if (!client->heard && !RigctlSession::isRigctlCommand(line)) {
+            drop(*client, m_toldNotRigClient, "its first line was not a rigctl command");
+            return;
+        }
+        client->heard = true;
+        client->lastCommand = std::chrono::steady_clock::now();
+        client->pending += line;
+    }
     if (client->pending.size() > MaxPendingLines) {
-        // A client that only sends and never waits for its answers is not a host program.
-        forget(*client);
-        client->socket->abort();
+        drop(*client, m_toldUnruly, "it sent more commands than it waited for answers");
         return;
     }
     serve(client);
 }
 
 // One command at a time per client, in order. A command the radio must answer leaves the client
-// waiting; the radio's answer carries on from where it stopped. Nothing here waits.
-void RigctlListener::serve(const std::shared_ptr<Client> &client)
+// waiting; the radio's answer carries on from where it stopped. Nothing here waits. A client
+// that has sent its last command is closed once all of them are answered.
+void RigctlListener::serve(const ClientPtr &client)
 {
     if (client->serving)
         return;
     client->serving = true;
-    while (!client->waiting && !client->pending.isEmpty() && client->socket) {
+    const auto open = [&client] {
+        return client->connection && client->connection->isOpen();
+    };
+    while (!client->waiting && !client->pending.isEmpty() && open()) {
         const QByteArray line = client->pending.takeFirst();
         const RigctlSession::Reply reply = client->session.handle(line, m_ptt.linesHigh());
         if (reply.action == RigctlSession::Reply::Action::Close) {
             forget(*client);
-            client->socket->disconnectFromHost();
+            client->connection->finish();
             break;
         }
         if (!carryOut(client, reply))
-            client->socket->write(reply.text);
+            send(client, reply.text);
     }
     client->serving = false;
+    if (open() && !client->waiting && client->pending.isEmpty() && client->connection->inputEnded())
+        client->connection->finish();
+}
+
+// A client that leaves its answers unread is not a host program, and would make the utility
+// hold them for it without end.
+void RigctlListener::send(const ClientPtr &client, const QByteArray &answer)
+{
+    client->connection->write(answer);
+    if (client->connection->unsent() > MaxUnreadAnswers)
+        drop(*client, m_toldUnruly, "it did not read its answers");
 }
 
 // False for a command answered from its text alone.
-bool RigctlListener::carryOut(const std::shared_ptr<Client> &client,
-                              const RigctlSession::Reply &reply)
+bool RigctlListener::carryOut(const ClientPtr &client, const RigctlSession::Reply &reply)
 {
     using Action = RigctlSession::Reply::Action;
     const std::weak_ptr<Client> weak = client;
@@ -133,7 +249,7 @@ bool RigctlListener::carryOut(const std::shared_ptr<Client> &client,
         const bool done = m_ptt.setLines(transmit);
         client->keyed = transmit && done;
         client->keyedAs = m_ptt.transmitRequests();
-        client->socket->write(client->session.doneAnswer(done));
+        send(client, client->session.doneAnswer(done));
         return true;
     }
     case Action::SetFrequency:
@@ -167,11 +283,22 @@ bool RigctlListener::carryOut(const std::shared_ptr<Client> &client,
 void RigctlListener::finish(const std::weak_ptr<Client> &weak, const QByteArray &answer)
 {
     const auto client = weak.lock();
-    if (!client || !client->socket)
+    if (!client || !client->connection || !client->connection->isOpen())
         return;
     client->waiting = false;
-    client->socket->write(answer);
+    send(client, answer);
     serve(client);
+}
+
+// Closed at once, with nothing it asked carried out any more; said once per computer and kind.
+void RigctlListener::drop(Client &client, QSet<QString> &told, const char *why)
+{
+    RigctlConnection *connection = client.connection;
+    if (!connection || !connection->isOpen())
+        return;
+    sayOnce(told, connection->peer(), why);
+    forget(client);
+    connection->abort();
 }
 
 // What a client asked and has not been answered is dropped with it.
@@ -181,17 +308,17 @@ void RigctlListener::forget(Client &client)
     m_rig.drop(&client);
 }
 
-// A client that keyed the radio and went (closed, or its connection dropped) gives it back,
+// A client that keyed the radio and went (closed, was dropped, or its link died) gives it back,
 // unless another request keyed it since.
-void RigctlListener::gone(QTcpSocket *socket)
+void RigctlListener::gone(RigctlConnection *connection)
 {
-    const std::shared_ptr<Client> client = m_clients.take(socket);
-    socket->deleteLater();
+    const ClientPtr client = m_clients.take(connection);
+    connection->deleteLater();
     if (!client)
         return;
     forget(*client);
     if (m_clients.size() < MaxClients)
         m_fullReported = false;
-    if (client->keyed && client->keyedAs == m_ptt.transmitRequests() && m_ptt.linesHigh())
+    if (holdsKey(*client))
         m_ptt.setLines(false);
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include "ptt/ft847rig.h"
+#include "ptt/rigctlconnection.h"
 #include "ptt/rigctlprotocol.h"
+#include "ptt/rigctlserver.h"
 
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QSet>
+#include <chrono>
 #include <memory>
 
 class CommControl;
@@ -20,6 +22,12 @@ class PttSwitch;
 // mode); frequency and mode go to the radio and are read from it. Each client is answered in
 // order, one command at a time, while the others are served; a client that keyed the radio and
 // goes away leaves it in receive, unless someone else keyed it since.
+//
+// Only rig clients are served: a connection whose first line is not a rigctl command, or that
+// sends a line of an HTTP request (a web page posting to the port), is closed before anything
+// after it is carried out. A link that dies while keyed, a client that never reads its answers
+// and connections that hold a place without a word are all ended, so none keeps the radio keyed
+// or the door shut.
 class RigctlListener : public QObject
 {
     Q_OBJECT
@@ -27,39 +35,61 @@ public:
     // A client may queue this many lines while its last command is carried out.
     static constexpr int MaxPendingLines = 64;
     static constexpr int MaxClients = 16;
+    // Answers a client has left unread beyond this: it is not reading, and is dropped.
+    static constexpr qint64 MaxUnreadAnswers = 64 * 1024;
+    // With every place taken, a client silent this long that does not hold the key makes room.
+    static constexpr std::chrono::seconds IdlePlace{60};
+    using Subnet = std::pair<QHostAddress, int>;
 
     RigctlListener(PttSwitch &ptt, CommControl &port, QObject *parent = nullptr);
     ~RigctlListener() override;
 
-    // ADDR is PORT (loopback), HOST:PORT or [IPV6]:PORT. False, with the reason, when it cannot
-    // be listened on.
-    bool listen(const QString &address, QString *why);
+    // ADDR is PORT (loopback), HOST:PORT or [IPV6]:PORT. `allow` names who besides this
+    // computer may connect, ADDR[/BITS],...; an address that is not loopback is listened on only
+    // with one. False, with the reason, when it is not listened on.
+    bool listen(const QString &address, const QString &allow, QString *why);
     QString address() const;
     static bool parseAddress(const QString &text, QHostAddress *host, quint16 *port);
+    // False, with the reason, for an entry that is not ADDR or ADDR/BITS.
+    static bool parseAllowList(const QString &text, QList<Subnet> *subnets, QString *why);
 
 private:
     struct Client
     {
-        QPointer<QTcpSocket> socket;
+        QPointer<RigctlConnection> connection;
         RigctlSession session;
         QList<QByteArray> pending;
         bool waiting = false; // its command in hand waits for the radio
         bool serving = false;
+        bool heard = false;  // its first line was a rigctl command
         bool keyed = false;  // its last switch was a transmit that reached the radio
         quint64 keyedAs = 0; // which transmit that was
+        std::chrono::steady_clock::time_point lastCommand = std::chrono::steady_clock::now();
     };
+    using ClientPtr = std::shared_ptr<Client>;
 
-    void accept();
-    void read(const std::shared_ptr<Client> &client);
-    void serve(const std::shared_ptr<Client> &client);
-    bool carryOut(const std::shared_ptr<Client> &client, const RigctlSession::Reply &reply);
+    void arrived(qintptr socket);
+    bool allowed(const QHostAddress &peer) const;
+    bool makeRoom();
+    bool holdsKey(const Client &client) const;
+    void read(const ClientPtr &client, const QByteArray &bytes);
+    void serve(const ClientPtr &client);
+    void send(const ClientPtr &client, const QByteArray &answer);
+    bool carryOut(const ClientPtr &client, const RigctlSession::Reply &reply);
     void finish(const std::weak_ptr<Client> &client, const QByteArray &answer);
+    void drop(Client &client, QSet<QString> &told, const char *why);
     void forget(Client &client);
-    void gone(QTcpSocket *socket);
+    void gone(RigctlConnection *connection);
+    // Says `what` about `peer` on standard error, the first time only for that peer and kind.
+    void sayOnce(QSet<QString> &said, const QHostAddress &peer, const char *what);
 
     PttSwitch &m_ptt;
     Ft847Rig m_rig;
-    QTcpServer m_server;
-    QHash<QTcpSocket *, std::shared_ptr<Client>> m_clients;
+    RigctlServer m_server;
+    QList<Subnet> m_allowed;
+    QHash<RigctlConnection *, ClientPtr> m_clients;
     bool m_fullReported = false;
+    QSet<QString> m_toldNotAllowed;
+    QSet<QString> m_toldNotRigClient;
+    QSet<QString> m_toldUnruly; // flooding or not reading
 };

@@ -1,27 +1,141 @@
 #include "ptt/rigctlprotocol.h"
 
 #include <QHash>
+#include <QRegularExpression>
+#include <cctype>
 #include <optional>
 #include <utility>
 
 namespace {
 
-// Long command names and the one-letter ones they stand for.
-const QHash<QByteArray, QByteArray> &longNames()
+// rigctld's commands: the letter each has (none for those named only by their long name) and
+// the long name every one of them answers to.
+struct Command
 {
-    static const QHash<QByteArray, QByteArray> names{
-        {"set_freq", "F"},      {"get_freq", "f"}, {"set_mode", "M"}, {"get_mode", "m"},
-        {"set_vfo", "V"},       {"get_vfo", "v"},  {"set_ptt", "T"},  {"get_ptt", "t"},
-        {"get_split_vfo", "s"}, {"quit", "q"}};
-    return names;
+    char letter;
+    const char *name;
+};
+
+constexpr Command Commands[] = {
+    {'F', "set_freq"},
+    {'f', "get_freq"},
+    {'M', "set_mode"},
+    {'m', "get_mode"},
+    {'I', "set_split_freq"},
+    {'i', "get_split_freq"},
+    {'X', "set_split_mode"},
+    {'x', "get_split_mode"},
+    {'K', "set_split_freq_mode"},
+    {'k', "get_split_freq_mode"},
+    {'S', "set_split_vfo"},
+    {'s', "get_split_vfo"},
+    {'N', "set_ts"},
+    {'n', "get_ts"},
+    {'L', "set_level"},
+    {'l', "get_level"},
+    {'U', "set_func"},
+    {'u', "get_func"},
+    {'P', "set_parm"},
+    {'p', "get_parm"},
+    {'G', "vfo_op"},
+    {'g', "scan"},
+    {'A', "set_trn"},
+    {'a', "get_trn"},
+    {'R', "set_rptr_shift"},
+    {'r', "get_rptr_shift"},
+    {'O', "set_rptr_offs"},
+    {'o', "get_rptr_offs"},
+    {'C', "set_ctcss_tone"},
+    {'c', "get_ctcss_tone"},
+    {'D', "set_dcs_code"},
+    {'d', "get_dcs_code"},
+    {0, "set_ctcss_sql"},
+    {0, "get_ctcss_sql"},
+    {0, "set_dcs_sql"},
+    {0, "get_dcs_sql"},
+    {'V', "set_vfo"},
+    {'v', "get_vfo"},
+    {'T', "set_ptt"},
+    {'t', "get_ptt"},
+    {'E', "set_mem"},
+    {'e', "get_mem"},
+    {'H', "set_channel"},
+    {'h', "get_channel"},
+    {'B', "set_bank"},
+    {'_', "get_info"},
+    {'J', "set_rit"},
+    {'j', "get_rit"},
+    {'Z', "set_xit"},
+    {'z', "get_xit"},
+    {'Y', "set_ant"},
+    {'y', "get_ant"},
+    {0, "set_powerstat"},
+    {0, "get_powerstat"},
+    {0, "send_dtmf"},
+    {0, "recv_dtmf"},
+    {'*', "reset"},
+    {'w', "send_cmd"},
+    {'W', "send_cmd_rx"},
+    {'b', "send_morse"},
+    {0, "stop_morse"},
+    {0, "wait_morse"},
+    {0, "send_voice_mem"},
+    {0, "get_dcd"},
+    {0, "set_twiddle"},
+    {0, "get_twiddle"},
+    {0, "uplink"},
+    {0, "set_cache"},
+    {0, "get_cache"},
+    {'2', "power2mW"},
+    {'4', "mW2power"},
+    {'1', "dump_caps"},
+    {'3', "dump_conf"},
+    {0, "dump_state"},
+    {0, "chk_vfo"},
+    {0, "set_vfo_opt"},
+    {0, "get_vfo_info"},
+    {0, "get_rig_info"},
+    {0, "get_vfo_list"},
+    {0, "get_modes"},
+    {0, "get_clock"},
+    {0, "set_clock"},
+    {0, "halt"},
+    {0, "pause"},
+    {0, "password"},
+    {0, "get_mode_bandwidths"},
+    {0, "set_separator"},
+    {0, "get_separator"},
+    {0, "set_lock_mode"},
+    {0, "get_lock_mode"},
+    {0, "send_raw"},
+    {0, "client_version"},
+    {'q', "quit"},
+    {'Q', "quit"},
+};
+
+// The command a word names, by letter or \\long_name; null for none of rigctld's.
+const Command *commandOf(const QByteArray &word)
+{
+    for (const Command &command : Commands) {
+        if (word.startsWith('\\') ? word.mid(1) == command.name
+                                  : word.size() == 1 && word.front() == command.letter)
+            return &command;
+    }
+    return nullptr;
 }
 
-QByteArray longNameOf(const QByteArray &letter)
+// The command a line starts with, as written: \long_name or its letter, after the
+// extended form's mark ('+', or a separator such as ';' '|' ',').
+QByteArray firstCommand(const QByteArray &line)
 {
-    for (auto it = longNames().cbegin(); it != longNames().cend(); ++it)
-        if (it.value() == letter)
-            return it.key();
-    return letter;
+    QByteArray text = line.trimmed();
+    const bool marked = !text.isEmpty() && text.front() != '\\' && text.front() != '_'
+                        && text.front() != '#' && text.front() != '?'
+                        && std::ispunct(static_cast<unsigned char>(text.front()));
+    if (marked)
+        text = text.mid(1).trimmed();
+    const qsizetype end = text.indexOf(' ');
+    return end < 0 ? text : text.left(end);
 }
 
 RigctlSession::Reply say(const QByteArray &text)
@@ -40,6 +154,20 @@ bool printable(const QByteArray &line)
 }
 
 } // namespace
+
+bool RigctlSession::isRigctlCommand(const QByteArray &line)
+{
+    return printable(line) && commandOf(firstCommand(line)) != nullptr;
+}
+
+// A browser's request line ("POST / HTTP/1.1") or one of its header lines ("Host: ...").
+bool RigctlSession::isHttp(const QByteArray &line)
+{
+    static const QRegularExpression request(QStringLiteral(R"(^[A-Z]+ \S+ HTTP/\d)"));
+    static const QRegularExpression header(QStringLiteral(R"(^[-!#$%&'*+.^_`|~0-9A-Za-z]+:)"));
+    const QString text = QString::fromLatin1(line);
+    return request.match(text).hasMatch() || header.match(text).hasMatch();
+}
 
 QList<QByteArray> RigctlSession::feed(const QByteArray &bytes)
 {
@@ -93,11 +221,13 @@ RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool keyed)
     QList<QByteArray> words = text.split(' ');
     words.removeAll(QByteArray());
     QByteArray command = words.takeFirst();
-    if (command.startsWith('\\')) {
-        command = command.mid(1);
-        command = longNames().value(command, "\\" + command);
+    // A command is matched by its letter, or by its long name where it has no letter.
+    if (const Command *known = commandOf(command)) {
+        m_longName = known->name;
+        command = known->letter ? QByteArray(1, known->letter) : "\\" + m_longName;
+    } else {
+        m_longName = command;
     }
-    m_longName = longNameOf(command);
 
     if (command == "\\chk_vfo")
         return say(m_extended ? answer("ChkVFO", {"0"}) : QByteArray("0\n"));
@@ -144,7 +274,10 @@ RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool keyed)
         const int state = words.first().toInt(&ok);
         if (!ok)
             return say(report(InvalidArgument));
-        // Any non-zero value keys (WSJT-X asks with 3 for data).
+        // Hamlib's values: 0 receive; 1 transmit, 2 from the microphone, 3 with data (WSJT-X),
+        // all three keyed the same way. Anything else keys nothing.
+        if (state < 0 || state > 3)
+            return say(report(InvalidArgument));
         Reply change;
         change.action = state != 0 ? Reply::Action::Key : Reply::Action::Release;
         return change;

@@ -19,6 +19,12 @@ public:
     static constexpr int IoError = -6;         // RIG_EIO
     static constexpr int NotAvailable = -11;   // RIG_ENAVAIL
 
+    // A line whose first command is one of rigctld's, whether or not this radio has it: what a
+    // rig client's first line is.
+    static bool isRigctlCommand(const QByteArray &line);
+    // A line of an HTTP request: what a web page makes a browser send, never a rig client.
+    static bool isHttp(const QByteArray &line);
+
     // Takes bytes from the client; returns the complete lines in order, without CR or LF. A line
     // longer than MaxLine is dropped whole and stands as an empty line (answered as invalid).
     QList<QByteArray> feed(const QByteArray &bytes);

@@ -18,6 +18,8 @@ inline const SettingKey Settings{App, ComSection, QStringLiteral("Settings")};
 inline const SettingKey Min{App, WinSection, QStringLiteral("Min")};
 inline const SettingKey Top{App, WinSection, QStringLiteral("Top")};
 inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // rigctl, off if empty
+// Who besides this computer may connect to the rigctl listener: ADDR[/BITS],...
+inline const SettingKey ListenAllow{App, HostSection, QStringLiteral("ListenAllow")};
 // Seconds after which a transmit is ended by itself; off when absent or 0. Read only.
 inline const SettingKey TransmitTimeout{App, PttSection, QStringLiteral("TransmitTimeout")};
 // The device or address COM`port` stands for; read only, never written by the utility.

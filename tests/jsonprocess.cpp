@@ -201,7 +201,7 @@ bool Station::startUtility()
                                                       : QProcess::SeparateChannels);
     if (!errorFile.isEmpty())
         utility.setStandardErrorFile(errorFile, QIODevice::Append);
-    utility.start(binaryPath(QStringLiteral("zolvek-ptt")), {});
+    utility.start(binaryPath(QStringLiteral("zolvek-ptt")), arguments);
     return utility.waitForStarted(5000) && waitForFrames(before + 2);
 }
 

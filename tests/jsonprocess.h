@@ -82,9 +82,10 @@ public:
     ~Station();
     // Starts both and waits until the radio has the utility's opening and receive frames.
     bool start(bool onDisplay);
-    // Set before start(): more environment for the utility, and where its standard error goes
-    // (empty: this process's own).
+    // Set before start(): more environment and arguments for the utility, and where its
+    // standard error goes (empty: this process's own).
     QStringList environment;
+    QStringList arguments;
     QString errorFile;
     // Starts the utility again with the same store (after it has ended), and waits as start()
     // does for its frames.

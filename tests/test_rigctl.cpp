@@ -9,13 +9,15 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QFile>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <sys/socket.h>
 
 namespace {
 
@@ -50,6 +52,11 @@ private Q_SLOTS:
     void listenerOvertakesWindowReceive();
     void badInputAnsweredNotKept_data();
     void badInputAnsweredNotKept();
+    void browserRequestsNeverKey_data();
+    void browserRequestsNeverKey();
+    void halfClosedScriptAnswered();
+    void openListenNeedsAllowList_data();
+    void openListenNeedsAllowList();
     void oneRadioForEveryClient();
     void keyedClientThatGoes_data();
     void keyedClientThatGoes();
@@ -181,6 +188,13 @@ void TestRigctl::badInputAnsweredNotKept_data()
 {
     QTest::addColumn<QByteArrayList>("pieces");
     QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("HTTP request line") << QByteArrayList{"POST / HTTP/1.1\nT 1\n"} << QByteArray();
+    QTest::newRow("HTTP header line")
+        << QByteArrayList{"Host: 127.0.0.1:4532\n\nT 1\n"} << QByteArray();
+    QTest::newRow("T -1") << QByteArrayList{"T -1\n"} << QByteArray("RPRT -1\n");
+    QTest::newRow("T 4") << QByteArrayList{"T 4\n"} << QByteArray("RPRT -1\n");
+    QTest::newRow("T 100") << QByteArrayList{"T 100\n"} << QByteArray("RPRT -1\n");
+    QTest::newRow("T 1.5") << QByteArrayList{"T 1.5\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("over 1 KiB") << QByteArrayList{QByteArray(3000, 'T') + "\n"}
                                 << QByteArray("RPRT -1\n");
     QTest::newRow("binary") << QByteArrayList{QByteArray("\x00\xff\x01 T 1\n", 8)}
@@ -196,8 +210,9 @@ void TestRigctl::badInputAnsweredNotKept_data()
         << QByteArrayList{"+\\get_vfo\n"} << QByteArray("get_vfo:\nVFO: VFOA\nRPRT 0\n");
 }
 
-// Nothing a client sends crashes the listener, grows without bound, tunes or keys the radio by
-// accident; the connection still answers afterwards.
+// Nothing a rig client sends crashes the listener, grows without bound, tunes or keys the radio
+// by accident; the connection still answers afterwards. A line of an HTTP request (a web page
+// posting to the port) closes it instead, with nothing after it carried out.
 void TestRigctl::badInputAnsweredNotKept()
 {
     QFETCH(QByteArrayList, pieces);
@@ -205,13 +220,94 @@ void TestRigctl::badInputAnsweredNotKept()
     QTcpSocket client;
     QVERIFY(connectClient(client));
     const int frames = int(m_sim.named("frame").size());
+    QCOMPARE(ask(client, "t\n"), QByteArray("0\n"));
     QByteArray got;
     for (const QByteArray &piece : pieces)
         got = ask(client, piece, pieces.last() == piece ? int(expected.count('\n')) : 0);
     QCOMPARE(got, expected);
-    QCOMPARE(ask(client, "v\n"), QByteArray("VFOA\n"));
+    if (expected.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 5000);
+    else
+        QCOMPARE(ask(client, "v\n"), QByteArray("VFOA\n"));
     QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
     QCOMPARE(m_sim.named("frame").size(), frames);
+}
+
+void TestRigctl::browserRequestsNeverKey_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    const QByteArray headers = "Host: 127.0.0.1:4532\r\nConnection: keep-alive\r\n"
+                               "User-Agent: Mozilla/5.0 (X11; Linux x86_64) Chrome/156.0\r\n"
+                               "Origin: http://127.0.0.1:8000\r\nAccept: */*\r\n";
+    QTest::newRow("fetch, no-cors, text/plain")
+        << "POST / HTTP/1.1\r\n" + headers
+               + "Content-Type: text/plain;charset=UTF-8\r\nContent-Length: 4\r\n\r\nT 1\n";
+    // A text/plain form sends name=value lines: a field named "T 1\nT" with the value 1.
+    QTest::newRow("form, text/plain")
+        << "POST /submit HTTP/1.1\r\n" + headers
+               + "Content-Type: text/plain\r\nContent-Length: 8\r\n\r\nT 1\r\nT=1\r\n";
+    QTest::newRow("request in pieces") << QByteArray("POST / HT");
+}
+
+// A web page can make a browser send a simple request to the port: its request line closes the
+// connection, and its body is never carried out.
+void TestRigctl::browserRequestsNeverKey()
+{
+    QFETCH(QByteArray, request);
+    QTcpSocket client;
+    QVERIFY(connectClient(client));
+    const int lines = int(m_sim.named("lines").size());
+    client.write(request);
+    if (!request.endsWith('\n'))
+        client.write("TP/1.1\r\nContent-Length: 4\r\n\r\nT 1\n");
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(client.readAll(), QByteArray());
+    QCOMPARE(m_sim.named("lines").size(), lines);
+    QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
+}
+
+// A script that sends its commands and half-closes (nc -N, socat) gets every answer, then the
+// end; what it keyed is released when it is done.
+void TestRigctl::halfClosedScriptAnswered()
+{
+    QTcpSocket client;
+    QVERIFY(connectClient(client));
+    client.write("t\nf\nT 1\n");
+    QVERIFY(client.waitForBytesWritten(5000));
+    QCOMPARE(::shutdown(int(client.socketDescriptor()), SHUT_WR), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(client.readAll(), QByteArray("0\n7074000\nRPRT 0\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(Shape1(*m_form)->FillColor(), QColor(0, 255, 0), 5000);
+    QVERIFY(linesAtRadio(false));
+}
+
+void TestRigctl::openListenNeedsAllowList_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("allow");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("every interface") << "0.0.0.0:0"
+                                     << ""
+                                     << "reachable from other computers";
+    QTest::newRow("IPv6 any") << "[::]:0"
+                              << " , "
+                              << "reachable from other computers";
+    QTest::newRow("bad entry") << "0.0.0.0:0"
+                               << "192.0.2.0/24,192.0.2.300"
+                               << "192.0.2.300 is not an address";
+}
+
+// Listening where other computers reach it is chosen, not stumbled into: without a list of who
+// may connect, the utility says why and runs on without the listener.
+void TestRigctl::openListenNeedsAllowList()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, allow);
+    QFETCH(QString, why);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no rigctl listener: .*" + why));
+    QCOMPARE(m_form->startRigctlListener(address, allow), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->findChild<QMessageBox *>("ListenFailedBox"), 5000);
+    QVERIFY(m_form->findChild<QMessageBox *>("ListenFailedBox")->informativeText().contains(why));
 }
 
 // Each client is answered in its own order, and all of them share the one radio: the last
@@ -259,12 +355,13 @@ void TestRigctl::keyedClientThatGoes()
     QCOMPARE(ask(second, "t\n"), QByteArray("1\n"));
 }
 
-// Clients that key, release and vanish with their commands still queued: none is served after
-// it has gone (the sanitizer build would catch a client freed while in use), the radio ends in
-// receive, and the listener goes on.
+// Clients that key, release and vanish with their commands still queued: the end of their input
+// may be a script's half-close, so what they sent is carried out until their answers bounce;
+// none is served after its connection has gone (the sanitizer build would catch a client freed
+// while in use), the radio ends in receive, and the listener goes on.
 void TestRigctl::clientsThatKeyAndVanish()
 {
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < RigctlListener::MaxClients - 1; ++i) {
         QTcpSocket client;
         QVERIFY(connectClient(client));
         client.write("T 1\nf\nT 0\nm\nF 7074000\nT 1\n");

@@ -1,0 +1,76 @@
+#include "ptt/socketio.h"
+
+#include <mstcpip.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace {
+
+SOCKET handle(qintptr socket)
+{
+    return SOCKET(socket);
+}
+
+qint64 failure()
+{
+    const int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINTR ? SocketIo::WouldBlock : SocketIo::Failed;
+}
+
+int chunk(qint64 size)
+{
+    return int(qMin<qint64>(size, 1 << 30));
+}
+
+} // namespace
+
+void SocketIo::prepare(qintptr socket)
+{
+    u_long nonBlocking = 1;
+    ::ioctlsocket(handle(socket), FIONBIO, &nonBlocking);
+    const BOOL noDelay = TRUE;
+    ::setsockopt(handle(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay),
+                 sizeof noDelay);
+    // Windows sends ten probes a second apart after the first: 5 s + 10 s.
+    tcp_keepalive probes{1, 5000, 1000};
+    DWORD returned = 0;
+    ::WSAIoctl(handle(socket), SIO_KEEPALIVE_VALS, &probes, sizeof probes, nullptr, 0, &returned,
+               nullptr, nullptr);
+#ifdef TCP_MAXRT
+    // Keepalive probes are not sent while answers wait to be acknowledged; this bounds that too.
+    const DWORD seconds = DeadLinkSeconds;
+    ::setsockopt(handle(socket), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&seconds),
+                 sizeof seconds);
+#endif
+}
+
+qint64 SocketIo::receive(qintptr socket, char *buffer, qint64 size)
+{
+    const int got = ::recv(handle(socket), buffer, chunk(size), 0);
+    return got == SOCKET_ERROR ? failure() : got;
+}
+
+qint64 SocketIo::send(qintptr socket, const char *data, qint64 size)
+{
+    const int sent = ::send(handle(socket), data, chunk(size), 0);
+    return sent == SOCKET_ERROR ? failure() : sent;
+}
+
+void SocketIo::shutdownSend(qintptr socket)
+{
+    ::shutdown(handle(socket), SD_SEND);
+}
+
+void SocketIo::close(qintptr socket)
+{
+    ::closesocket(handle(socket));
+}
+
+QHostAddress SocketIo::peer(qintptr socket)
+{
+    sockaddr_storage address{};
+    int length = sizeof address;
+    if (::getpeername(handle(socket), reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return QHostAddress();
+    return QHostAddress(reinterpret_cast<const sockaddr *>(&address));
+}
