@@ -1,8 +1,15 @@
-#include "ptt/socketio.h"
+// Winsock first: it must precede anything that brings in windows.h, and mstcpip.h needs it.
+#include <winsock2.h>
 
 #include <mstcpip.h>
-#include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include "ptt/socketio.h"
+
+// Windows' own value (ws2ipdef.h); MinGW's headers lack the name.
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5
+#endif
 
 namespace {
 
@@ -36,12 +43,10 @@ void SocketIo::prepare(qintptr socket)
     DWORD returned = 0;
     ::WSAIoctl(handle(socket), SIO_KEEPALIVE_VALS, &probes, sizeof probes, nullptr, 0, &returned,
                nullptr, nullptr);
-#ifdef TCP_MAXRT
     // Keepalive probes are not sent while answers wait to be acknowledged; this bounds that too.
     const DWORD seconds = DeadLinkSeconds;
     ::setsockopt(handle(socket), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char *>(&seconds),
                  sizeof seconds);
-#endif
 }
 
 qint64 SocketIo::receive(qintptr socket, char *buffer, qint64 size)

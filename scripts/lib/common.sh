@@ -10,6 +10,7 @@ PACKAGES=(
     xvfb xauth openbox x11-utils xdotool
     socat python3 python3-serial
     libhamlib-utils direwolf
+    iproute2 nftables
 )
 
 ensure_packages() {
