@@ -97,8 +97,8 @@ class TestHostileStore : public QObject
 private Q_SLOTS:
     void initTestCase();
     void startUps_data();
-    void damagedTransmitTimeout_data();
-    void damagedTransmitTimeout();
+    void startUpOptionSaid_data();
+    void startUpOptionSaid();
     void startUps();
     void storeThatCannotBeRead_data();
     void storeThatCannotBeRead();
@@ -193,7 +193,7 @@ void TestHostileStore::startUps()
         QVERIFY2(result.storeAfter.contains(keeps), result.storeAfter.left(300).constData());
 }
 
-void TestHostileStore::damagedTransmitTimeout_data()
+void TestHostileStore::startUpOptionSaid_data()
 {
     QTest::addColumn<QByteArray>("store");
     QTest::addColumn<QStringList>("arguments");
@@ -205,10 +205,22 @@ void TestHostileStore::damagedTransmitTimeout_data()
         << QByteArray("--tx-timeout \"1.5\" is not a whole number");
     QTest::newRow("store 86401") << QByteArray("[Ptt]\nTransmitTimeout=86401\n") << QStringList()
                                  << QByteArray("\"86401\" is not a whole number of seconds");
+    // Listening where other computers reach it needs a list of who may connect.
+    QTest::newRow("store: open listen, no allow list")
+        << QByteArray("[Host]\nListen=0.0.0.0:0\n") << QStringList()
+        << QByteArray("no rigctl listener: 0.0.0.0:0 is reachable from other computers");
+    QTest::newRow("store: open listen, allow list")
+        << QByteArray("[Host]\nListen=0.0.0.0:0\nListenAllow=192.0.2.0/24\n") << QStringList()
+        << QByteArray("rigctl listener on 0.0.0.0:");
+    QTest::newRow("command line allow list over the store's")
+        << QByteArray("[Host]\nListenAllow=192.0.2.0/33\n")
+        << QStringList{"--listen", "0.0.0.0:0", "--listen-allow", "192.0.2.7"}
+        << QByteArray("rigctl listener on 0.0.0.0:");
 }
 
-// A damaged time-out is skipped and said; the utility comes up as usual.
-void TestHostileStore::damagedTransmitTimeout()
+// A damaged time-out, or a listen address refused, is skipped and said; the utility comes up as
+// usual.
+void TestHostileStore::startUpOptionSaid()
 {
     QFETCH(QByteArray, store);
     QFETCH(QStringList, arguments);

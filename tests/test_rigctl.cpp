@@ -52,6 +52,8 @@ private Q_SLOTS:
     void listenerOvertakesWindowReceive();
     void badInputAnsweredNotKept_data();
     void badInputAnsweredNotKept();
+    void firstLineDecides_data();
+    void firstLineDecides();
     void browserRequestsNeverKey_data();
     void browserRequestsNeverKey();
     void halfClosedScriptAnswered();
@@ -231,6 +233,43 @@ void TestRigctl::badInputAnsweredNotKept()
         QCOMPARE(ask(client, "v\n"), QByteArray("VFOA\n"));
     QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
     QCOMPARE(m_sim.named("frame").size(), frames);
+}
+
+void TestRigctl::firstLineDecides_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<bool>("served");
+    // What real clients open with: Hamlib's own (WSJT-X, JS8Call, fldigi, direwolf), older
+    // Hamlib, loggers and scripts.
+    QTest::newRow("\\chk_vfo") << QByteArray("\\chk_vfo\n") << true;
+    QTest::newRow("\\dump_state") << QByteArray("\\dump_state\n") << true;
+    QTest::newRow("f") << QByteArray("f\n") << true;
+    QTest::newRow("T 0, CRLF") << QByteArray("T 0\r\n") << true;
+    QTest::newRow("+\\get_powerstat") << QByteArray("+\\get_powerstat\n") << true;
+    QTest::newRow(";\\get_freq") << QByteArray(";\\get_freq\n") << true;
+    QTest::newRow("a word") << QByteArray("hello\nT 1\n") << false;
+    QTest::newRow("empty line") << QByteArray("\nT 1\n") << false;
+    QTest::newRow("ssh") << QByteArray("SSH-2.0-OpenSSH_9.2\r\nT 1\n") << false;
+    QTest::newRow("TLS hello") << QByteArray::fromHex("160301020001") + "\nT 1\n" << false;
+}
+
+// Only a rig client is served: a connection whose first line is not a rigctl command is closed
+// with nothing carried out.
+void TestRigctl::firstLineDecides()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(bool, served);
+    QTcpSocket client;
+    QVERIFY(connectClient(client));
+    client.write(first);
+    if (served) {
+        QVERIFY(!answer(client, 1).isEmpty());
+        QCOMPARE(ask(client, "t\n"), QByteArray("0\n"));
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(client.readAll(), QByteArray());
+    QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
 }
 
 void TestRigctl::browserRequestsNeverKey_data()

@@ -6,6 +6,7 @@ and released by the Windows zolvek-send.exe, then closed by it.
 """
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -58,6 +59,53 @@ def frames(radio):
     return [e for e in radio.snapshot() if e["event"] == "frame"]
 
 
+def lines_low(radio):
+    lines = [e for e in radio.snapshot() if e["event"] == "lines"]
+    return bool(lines) and not lines[-1]["dtr"] and not lines[-1]["rts"]
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def rigctl_script(port, text):
+    """Sends `text` to the listener, half-closes, and returns all it answered before closing."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as client:
+        client.sendall(text)
+        client.shutdown(socket.SHUT_WR)
+        answer = b""
+        while True:
+            try:
+                got = client.recv(4096)
+            except ConnectionResetError:  # closed with its request unread
+                return answer
+            if not got:
+                return answer
+            answer += got
+
+
+def check_listener(radio, port, failures):
+    """The Windows listener on its own sockets: a web page's request is closed unheard, and a
+    script that half-closes gets its answers, then its key is released."""
+    before = len(radio.snapshot())
+    page = rigctl_script(port, b"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                               b"Content-Type: text/plain\r\nContent-Length: 4\r\n\r\nT 1\n")
+    time.sleep(0.5)  # a wrong key would reach the radio by now
+    keyed = [e for e in radio.snapshot()[before:] if e["event"] == "lines" and e["dtr"]]
+    print("  rigctl, a web page's request: answered %r, radio keyed %d times" % (page, len(keyed)))
+    if page or keyed:
+        failures.append("the listener served a web page's request")
+    # "t" answering 1 shows the key reached the port; the release follows the last answer, so
+    # the radio may see both in one read.
+    answer = rigctl_script(port, b"\\chk_vfo\nT 1\nt\n")
+    released = wait_until(lambda: lines_low(radio), 10)
+    print("  rigctl, a half-closed script: answered %r, released after: %s" % (answer, released))
+    if answer != b"0\nRPRT 0\n1\n" or not released:
+        failures.append("the listener's half-closed script")
+
+
 def main():
     failures = []
     # A desktop program still answers --version on a redirected standard output.
@@ -69,7 +117,9 @@ def main():
     utility = None
     try:
         write_store("rfc2217://%s" % radio.address)
-        utility = subprocess.Popen(["wine", os.path.join(DIST, "zolvek-ptt.exe")],
+        port = free_port()
+        utility = subprocess.Popen(["wine", os.path.join(DIST, "zolvek-ptt.exe"),
+                                    "--listen", "127.0.0.1:%d" % port],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Start-up opens COM1 and sends its two frames; the window then carries the title.
         if not wait_until(lambda: len(frames(radio)) >= 2, 90):
@@ -112,6 +162,8 @@ def main():
             second.returncode, len(windows), (second.stdout + second.stderr).strip()))
         if second.returncode != 0 or len(windows) != 1 or len(frames(radio)) != 4:
             failures.append("second start")
+
+        check_listener(radio, port, failures)
 
         code, took, why = send("exit")
         closed = code == 0 and wait_until(lambda: utility.poll() is not None, 30)
