@@ -1,5 +1,6 @@
 // The utility under misbehaving hosts, lost ports and killed processes, end to end under a
 // window manager with the virtual radio.
+#include "tests/cputime.h"
 #include "tests/jsonprocess.h"
 #include "tests/localstation.h"
 #include "tests/screenpoints.h"
@@ -26,17 +27,6 @@ const QString BoxTitle = QStringLiteral("zolvek-ptt");
 int send(const QStringList &arguments)
 {
     return QProcess::execute(binaryPath("zolvek-send"), arguments);
-}
-
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
 }
 
 // Waits until the radio has heard nothing new for `quietMs`.

@@ -4,6 +4,7 @@
 // be dropped and a second address stands for another computer.
 #include "app/form1.h"
 #include "ptt/rigctllistener.h"
+#include "tests/cputime.h"
 #include "tests/form1controls.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
@@ -49,16 +50,6 @@ bool connectFrom(QTcpSocket &client, const QHostAddress &from, quint16 port)
         return false;
     client.connectToHost(from.isNull() ? QHostAddress(QHostAddress::LocalHost) : from, port);
     return client.waitForConnected(5000);
-}
-
-qint64 residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const auto match = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)"))
-                           .match(QString::fromLatin1(status.readAll()));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 } // namespace
@@ -195,7 +186,7 @@ void TestRigctlLinks::nonReadersDropped()
     const QRegularExpressionMatch found = said.match(text);
     const quint16 port = quint16(found.captured(1).toUInt());
     const qint64 pid = station.utility.processId();
-    const qint64 idle = residentKiB(pid);
+    const qint64 idle = residentKb(pid);
 
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < 8; ++i) {
@@ -219,11 +210,15 @@ void TestRigctlLinks::nonReadersDropped()
     sending.start();
     while (sending.elapsed() < 20000) {
         QTest::qWait(200);
-        most = std::max(most, residentKiB(pid));
+        most = std::max(most, residentKb(pid));
     }
     pace.stop();
-    qInfo("idle %lld KiB, at most %lld KiB while 8 clients sent for 20 s", idle, most);
+    qInfo("idle %lld kB, at most %lld kB while 8 clients sent for 20 s", idle, most);
+#ifdef ZOLVEK_SANITIZED_BUILD
+    // AddressSanitizer holds freed memory back on purpose; the figure means nothing there.
+#else
     QVERIFY2(most - idle < 8 * 1024, qPrintable(QString::number(most - idle)));
+#endif
     for (auto &client : clients)
         QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
     QVERIFY(station.sim.waitFor([](const JsonProcess::Events &events) {
