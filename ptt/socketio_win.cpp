@@ -34,7 +34,8 @@ int chunk(qint64 size)
 void SocketIo::prepare(qintptr socket)
 {
     u_long nonBlocking = 1;
-    ::ioctlsocket(handle(socket), FIONBIO, &nonBlocking);
+    // MinGW spells FIONBIO as an unsigned value that the call takes as a long.
+    ::ioctlsocket(handle(socket), static_cast<long>(FIONBIO), &nonBlocking);
     const BOOL noDelay = TRUE;
     ::setsockopt(handle(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&noDelay),
                  sizeof noDelay);
