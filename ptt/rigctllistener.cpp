@@ -119,12 +119,14 @@ void RigctlListener::arrived(qintptr socket)
 {
     auto *connection = new RigctlConnection(socket, this);
     const QHostAddress peer = connection->peer();
-    // Nothing is read from a computer that is not allowed.
-    if (!allowed(peer)) {
+    // Nothing is read from a computer that is not allowed. A connection reset before it was
+    // taken has no address left, and nothing to say.
+    if (peer.isNull() || !allowed(peer)) {
         connection->abort();
         delete connection;
-        sayOnce(m_toldNotAllowed, peer,
-                "not in the allow list (--listen-allow, [Host] ListenAllow)");
+        if (!peer.isNull())
+            sayOnce(m_toldNotAllowed, peer,
+                    "not in the allow list (--listen-allow, [Host] ListenAllow)");
         return;
     }
     if (m_clients.size() >= MaxClients && !makeRoom()) {
