@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -30,6 +31,55 @@ struct Status
     Mode mode = Mode::Usb;
     friend bool operator==(const Status &, const Status &) = default;
 };
+
+// The VFO a frame is for, in the high nibble of its opcode: the main VFO, or in satellite mode
+// the satellite receive and transmit VFOs.
+enum class Vfo : std::uint8_t { Main = 0x00, SatRx = 0x10, SatTx = 0x20 };
+
+// Opcodes, the fifth byte of a frame. Those that can be for a satellite VFO are given for the
+// main VFO; a satellite VFO's adds its Vfo.
+namespace Opcode {
+constexpr std::uint8_t CatOn = 0x00;
+constexpr std::uint8_t CatOff = 0x80;
+constexpr std::uint8_t PttOn = 0x08;
+constexpr std::uint8_t PttOff = 0x88;
+constexpr std::uint8_t SatelliteOn = 0x4e;
+constexpr std::uint8_t SatelliteOff = 0x8e;
+constexpr std::uint8_t SetFrequency = 0x01;
+constexpr std::uint8_t ReadFrequencyMode = 0x03;
+constexpr std::uint8_t SetMode = 0x07;
+// Byte 0: 0x0a DCS on, 0x2a CTCSS encode and decode, 0x4a CTCSS encode, 0x8a both off.
+constexpr std::uint8_t ToneSwitch = 0x0a;
+constexpr std::uint8_t CtcssTone = 0x0b; // byte 0: the tone's code (CtcssTones)
+constexpr std::uint8_t DcsCode = 0x0c;   // bytes 0-1: the code, four BCD digits
+constexpr std::uint8_t ShiftMinus = 0x09;
+constexpr std::uint8_t ShiftPlus = 0x49;
+constexpr std::uint8_t Simplex = 0x89;
+constexpr std::uint8_t RepeaterOffset = 0xf9; // bytes 0-3: eight BCD digits of 10 Hz
+// One byte comes back: bit 7 set while the squelch is closed; bits 0-4 the S-meter's dots.
+constexpr std::uint8_t ReadRxStatus = 0xe7;
+// One byte comes back: bit 7 set while not transmitting by CAT (keyed by the rear socket's
+// PTT line, the radio still says receive); bits 0-4 the PO/ALC meter.
+constexpr std::uint8_t ReadTxStatus = 0xf7;
+} // namespace Opcode
+constexpr std::uint8_t StatusFlag = 0x80; // bit 7 of both status bytes
+constexpr std::uint8_t MeterMask = 0x1f;
+
+// The radio's 39 CTCSS tones, in tenths of Hz, each with the code its frame carries.
+struct CtcssTone
+{
+    std::uint16_t decihertz;
+    std::uint8_t code;
+};
+inline constexpr std::array<CtcssTone, 39> CtcssTones{{
+    {670, 0x3f},  {693, 0x39},  {719, 0x1f},  {744, 0x3e},  {770, 0x0f},  {797, 0x3d},
+    {825, 0x1e},  {854, 0x3c},  {885, 0x0e},  {915, 0x3b},  {948, 0x1d},  {974, 0x3a},
+    {1000, 0x0d}, {1035, 0x1c}, {1072, 0x0c}, {1109, 0x1b}, {1148, 0x0b}, {1188, 0x1a},
+    {1230, 0x0a}, {1273, 0x19}, {1318, 0x09}, {1365, 0x18}, {1413, 0x08}, {1462, 0x17},
+    {1514, 0x07}, {1567, 0x16}, {1622, 0x06}, {1679, 0x15}, {1738, 0x05}, {1799, 0x14},
+    {1862, 0x04}, {1928, 0x13}, {2035, 0x03}, {2107, 0x12}, {2181, 0x02}, {2257, 0x11},
+    {2336, 0x01}, {2418, 0x10}, {2503, 0x00},
+}};
 
 constexpr int FrameSize = 5;
 constexpr int StatusSize = 5;

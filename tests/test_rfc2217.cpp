@@ -340,6 +340,16 @@ void TestRfc2217::frameNames_data()
     QTest::newRow("ptt off") << hex("0000000088") << "ptt off";
     QTest::newRow("frequency") << hex("1451250001") << "set frequency 145.12500 MHz";
     QTest::newRow("frequency not bcd") << hex("1a51250001") << "unknown";
+    QTest::newRow("sat tx frequency") << hex("1459000021") << "sat tx set frequency 145.90000 MHz";
+    QTest::newRow("sat rx read") << hex("0000000013") << "sat rx read frequency and mode";
+    QTest::newRow("rx status") << hex("00000000e7") << "read rx status";
+    QTest::newRow("tone on") << hex("2a0000000a") << "ctcss encode and decode on";
+    QTest::newRow("sat tx tone off") << hex("8a0000002a") << "sat tx ctcss and dcs off";
+    QTest::newRow("ctcss tone") << hex("0e0000000b") << "ctcss tone 88.5 Hz";
+    QTest::newRow("ctcss code it has not") << hex("400000000b") << "unknown";
+    QTest::newRow("dcs code") << hex("002300000c") << "dcs code 023";
+    QTest::newRow("repeater shift") << hex("0000000049") << "repeater shift plus";
+    QTest::newRow("repeater offset") << hex("00060000f9") << "repeater offset 0.60000 MHz";
     QTest::newRow("unknown opcode") << hex("ff000000ff") << "unknown";
     QTest::newRow("short") << hex("0000") << "unknown";
 }

@@ -7,8 +7,13 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -33,9 +38,9 @@ struct RadioOnPort
     SimProcess sim;
     std::unique_ptr<Rfc2217PortBackend> port;
 
-    bool start()
+    bool start(const QStringList &radio = {})
     {
-        if (!sim.start())
+        if (!sim.start(QStringLiteral("127.0.0.1:0"), radio))
             return false;
         port = std::make_unique<Rfc2217PortBackend>(sim.url());
         port->open(LineSettings::parse("4800,n,8,2"), false, false);
@@ -52,6 +57,9 @@ private Q_SLOTS:
     void ourClientAgainstPyserialServer();
     void pyserialClientAgainstSim();
     void simServesOneClientAtATime();
+    void simAnswersHamlib_data();
+    void simAnswersHamlib();
+    void earlyRadioAnswersNoRead();
     void heldOutputLeavesTogether();
     void heldOutputGoesWithNewSettings();
     void heldOutputOnALostConnection();
@@ -167,6 +175,91 @@ void TestRfc2217Peers::simServesOneClientAtATime()
 
 // Lines and a frame gathered by a hold reach the radio only at the release, all of them, in the
 // order they were given.
+void TestRfc2217Peers::simAnswersHamlib_data()
+{
+    QTest::addColumn<QStringList>("radio"); // ft847-sim's options
+    QTest::addColumn<QByteArray>("commands");
+    QTest::addColumn<QByteArray>("answers");
+    // 17 dots are -6 dB by Hamlib's table for the FT-847.
+    QTest::newRow("meters, squelch open")
+        << QStringList{"--smeter", "17", "--squelch-open"}
+        << QByteArray("l STRENGTH\nl RAWSTR\n\\get_dcd\nl ALC\nt\n")
+        << QByteArray("-6\n17\n1\n0.000000\n0\n");
+    QTest::newRow("squelch closed") << QStringList() << QByteArray("\\get_dcd\nl RAWSTR\nf\n")
+                                    << QByteArray("0\n0\n14074000\n");
+    // In satellite mode the current VFO is the satellite receive one, the split one its transmit.
+    QTest::newRow("satellite VFOs")
+        << QStringList{"--frequency", "435900000", "--mode", "fm"}
+        << QByteArray("S 1 Sub\nI 145900000\nX LSB 0\ni\nx\nf\nm\nS 0 Main\n")
+        << QByteArray(
+               "RPRT 0\nRPRT 0\nRPRT 0\n145900000\nLSB\n2200\n435900000\nFM\n15000\nRPRT 0\n");
+}
+
+// The virtual radio answers Hamlib's own FT-847 backend (rigctld -m 1001 on a pseudo-terminal
+// bridged to it) as the radio does: its status reads and its satellite VFOs.
+void TestRfc2217Peers::simAnswersHamlib()
+{
+    QFETCH(QStringList, radio);
+    QFETCH(QByteArray, commands);
+    QFETCH(QByteArray, answers);
+    for (const char *program : {"rigctld", "socat"})
+        if (QStandardPaths::findExecutable(program).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(program)));
+    SimProcess sim;
+    QVERIFY(sim.start(QStringLiteral("127.0.0.1:0"), radio));
+    QTemporaryDir dir;
+    const QString device = dir.filePath("radio");
+    QProcess socat;
+    socat.start("socat", {"pty,raw,echo=0,link=" + device, "tcp:" + sim.address()});
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(device), 5000);
+    QTcpServer probe; // a free port for rigctld
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    QProcess rigctld;
+    rigctld.start("rigctld",
+                  {"-m", "1001", "-r", device, "-s", "4800", "-t", QString::number(port)});
+    QTcpSocket client;
+    const QDeadlineTimer up(10000);
+    while (client.state() != QAbstractSocket::ConnectedState && !up.hasExpired()) {
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(200))
+            client.abort();
+    }
+    client.write(commands);
+    QByteArray got;
+    const QDeadlineTimer done(15000);
+    while (got.count('\n') < answers.count('\n') && !done.hasExpired()) {
+        client.waitForReadyRead(100);
+        got += client.readAll();
+    }
+    rigctld.kill();
+    socat.kill();
+    rigctld.waitForFinished(3000);
+    socat.waitForFinished(3000);
+    QCOMPARE(got, answers);
+}
+
+// An FT-847 made before the 8G05 runs takes every command and answers no read.
+void TestRfc2217Peers::earlyRadioAnswersNoRead()
+{
+    RadioOnPort radio;
+    QVERIFY(radio.start({"--early-radio"}));
+    QByteArray got;
+    radio.port->setDataHandler([&got](const QByteArray &bytes) { got += bytes; });
+    for (const char *frame : {"0000000003", "0000000013", "00000000e7", "00000000f7"})
+        radio.port->write(QByteArray::fromHex(frame));
+    QVERIFY(radio.sim.waitFor([](const JsonProcess::Events &events) {
+        return std::count_if(
+                   events.begin(), events.end(),
+                   [](const QJsonObject &event) { return event.value("event") == "frame"; })
+               == 4;
+    }));
+    QTest::qWait(100); // twenty times what the radio takes to answer a read
+
+    QCOMPARE(got.toHex(), QByteArray());
+}
+
 void TestRfc2217Peers::heldOutputLeavesTogether()
 {
     RadioOnPort radio;

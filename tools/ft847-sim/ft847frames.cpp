@@ -13,6 +13,22 @@ QString frequency(const QByteArray &frame)
     return QString::number(double(*hz) / 1e6, 'f', 5) + QStringLiteral(" MHz");
 }
 
+QString toneSwitch(std::uint8_t how)
+{
+    switch (how) {
+    case 0x0a:
+        return QStringLiteral("dcs on");
+    case 0x2a:
+        return QStringLiteral("ctcss encode and decode on");
+    case 0x4a:
+        return QStringLiteral("ctcss encode on");
+    case 0x8a:
+        return QStringLiteral("ctcss and dcs off");
+    default:
+        return QString();
+    }
+}
+
 } // namespace
 
 // The names the log and --mode use.
@@ -59,46 +75,91 @@ std::optional<std::uint8_t> ft847ModeFromName(const QString &name)
 
 QString ft847FrameName(const QByteArray &frame)
 {
-    if (frame.size() != 5)
+    using namespace Ft847;
+    if (frame.size() != FrameSize)
         return QStringLiteral("unknown");
     const auto opcode = std::uint8_t(frame[4]);
     switch (opcode) {
-    case 0x00:
+    case Opcode::CatOn:
         return QStringLiteral("cat on");
-    case 0x80:
+    case Opcode::CatOff:
         return QStringLiteral("cat off");
-    case 0x08:
+    case Opcode::PttOn:
         return QStringLiteral("ptt on");
-    case 0x88:
+    case Opcode::PttOff:
         return QStringLiteral("ptt off");
-    case 0x4e:
+    case Opcode::SatelliteOn:
         return QStringLiteral("sat mode on");
-    case 0x8e:
+    case Opcode::SatelliteOff:
         return QStringLiteral("sat mode off");
-    case 0x03:
-        return QStringLiteral("read frequency and mode");
-    case 0xe7:
+    case Opcode::ReadRxStatus:
         return QStringLiteral("read rx status");
-    case 0xf7:
+    case Opcode::ReadTxStatus:
         return QStringLiteral("read tx status");
-    case 0x07:
-    case 0x17:
-    case 0x27: {
-        const QString mode = ft847ModeName(std::uint8_t(frame[0]));
-        if (mode.isEmpty())
-            return QStringLiteral("unknown");
-        const QString vfo = opcode == 0x17   ? QStringLiteral("sat rx ")
-                            : opcode == 0x27 ? QStringLiteral("sat tx ")
-                                             : QString();
-        return vfo + QStringLiteral("mode ") + mode;
-    }
-    case 0x01:
-    case 0x11:
-    case 0x21: {
+    case Opcode::ShiftMinus:
+        return QStringLiteral("repeater shift minus");
+    case Opcode::ShiftPlus:
+        return QStringLiteral("repeater shift plus");
+    case Opcode::Simplex:
+        return QStringLiteral("repeater simplex");
+    case Opcode::RepeaterOffset: {
         const QString hz = frequency(frame);
-        return hz.isEmpty() ? QStringLiteral("unknown") : QStringLiteral("set frequency ") + hz;
+        return hz.isEmpty() ? QStringLiteral("unknown") : QStringLiteral("repeater offset ") + hz;
     }
     default:
+        break;
+    }
+    // The rest are for one VFO, named first when it is a satellite one.
+    const QString vfo = ft847VfoName(opcode);
+    if (vfo.isEmpty())
         return QStringLiteral("unknown");
+    const QString prefix = (opcode >> 4) == 0 ? QString() : vfo + QLatin1Char(' ');
+    QString what;
+    switch (opcode & 0x0f) {
+    case Opcode::SetFrequency:
+        what = frequency(frame);
+        if (!what.isEmpty())
+            what.prepend(QStringLiteral("set frequency "));
+        break;
+    case Opcode::ReadFrequencyMode:
+        what = QStringLiteral("read frequency and mode");
+        break;
+    case Opcode::SetMode:
+        what = ft847ModeName(std::uint8_t(frame[0]));
+        if (!what.isEmpty())
+            what.prepend(QStringLiteral("mode "));
+        break;
+    case Opcode::ToneSwitch:
+        what = toneSwitch(std::uint8_t(frame[0]));
+        break;
+    case Opcode::CtcssTone:
+        for (const CtcssTone &tone : CtcssTones)
+            if (tone.code == std::uint8_t(frame[0]))
+                what = QStringLiteral("ctcss tone %1 Hz").arg(tone.decihertz / 10.0, 0, 'f', 1);
+        break;
+    case Opcode::DcsCode: {
+        bool decimal = false;
+        const int code = frame.left(2).toHex().toInt(&decimal, 10); // four BCD digits
+        if (decimal)
+            what = QStringLiteral("dcs code %1").arg(code, 3, 10, QLatin1Char('0'));
+        break;
+    }
+    default:
+        break;
+    }
+    return what.isEmpty() ? QStringLiteral("unknown") : prefix + what;
+}
+
+QString ft847VfoName(std::uint8_t opcode)
+{
+    switch (opcode >> 4) {
+    case 0:
+        return QStringLiteral("main");
+    case 1:
+        return QStringLiteral("sat rx");
+    case 2:
+        return QStringLiteral("sat tx");
+    default:
+        return QString();
     }
 }

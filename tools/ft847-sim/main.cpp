@@ -60,11 +60,19 @@ int main(int argc, char *argv[])
         QStringLiteral("The mode it starts in: lsb, usb, cw, cwr, am, fm, or cwn, cwrn, amn, fmn "
                        "for the narrow ones (default usb)."),
         QStringLiteral("NAME"), QStringLiteral("usb"));
-    parser.addOption(listen);
-    parser.addOption(json);
-    parser.addOption(linesLow);
-    parser.addOption(frequency);
-    parser.addOption(mode);
+    const QCommandLineOption smeter(
+        QStringLiteral("smeter"),
+        QStringLiteral("The S-meter's dots its RX status read reports, 0 to 31 (default 0)."),
+        QStringLiteral("DOTS"), QStringLiteral("0"));
+    const QCommandLineOption squelchOpen(
+        QStringLiteral("squelch-open"),
+        QStringLiteral("Its RX status read reports the squelch open (default: closed)."));
+    const QCommandLineOption earlyRadio(
+        QStringLiteral("early-radio"),
+        QStringLiteral("An FT-847 made before the 8G05 production runs: it answers no read."));
+    for (const auto &option :
+         {listen, json, linesLow, frequency, mode, smeter, squelchOpen, earlyRadio})
+        parser.addOption(option);
     parser.process(app);
 
     bool numeric = false;
@@ -81,6 +89,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const uint dots = parser.value(smeter).toUInt(&numeric);
+    if (!numeric || dots > Ft847::MeterMask) {
+        std::fprintf(stderr, "ft847-sim: --smeter wants 0 to 31 dots\n");
+        return 2;
+    }
+
     QHostAddress address;
     quint16 port = 0;
     if (!parseListen(parser.value(listen), &address, &port)) {
@@ -92,6 +106,8 @@ int main(int argc, char *argv[])
     SimServer server(log);
     server.setLinesAtConnect(!parser.isSet(linesLow));
     server.setRadio(hz / 10 * 10, *startMode);
+    server.setReceiver(int(dots), parser.isSet(squelchOpen));
+    server.setAnswersReads(!parser.isSet(earlyRadio));
     if (!server.listen(address, port)) {
         std::fprintf(stderr, "ft847-sim: cannot listen on %s: %s\n",
                      qUtf8Printable(parser.value(listen)), qUtf8Printable(server.errorString()));

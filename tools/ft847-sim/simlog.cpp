@@ -21,6 +21,12 @@ QString jsonBool(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
+// "sat rx " before a satellite VFO's value in the readable log; nothing for the main one.
+QString textVfo(const QString &vfo)
+{
+    return vfo == QLatin1String("main") ? QString() : vfo + QLatin1Char(' ');
+}
+
 } // namespace
 
 SimLog::SimLog(bool json, std::FILE *out)
@@ -117,23 +123,37 @@ void SimLog::frame(const QByteArray &frame, const QString &name, double at)
                   .arg(stamp(at), QString::fromLatin1(frame.toHex(' ')), name));
 }
 
-void SimLog::frequency(std::uint64_t hz, double at)
+// The main VFO's lines read as they always have; a satellite VFO is named.
+void SimLog::frequency(std::uint64_t hz, const QString &vfo, double at)
 {
     if (m_json)
-        write(QStringLiteral("{\"event\":\"frequency\",\"t\":%1,\"hz\":%2}")
+        write(QStringLiteral("{\"event\":\"frequency\",\"t\":%1,\"hz\":%2,\"vfo\":%3}")
                   .arg(stamp(at))
-                  .arg(quint64(hz)));
+                  .arg(quint64(hz))
+                  .arg(jsonString(vfo)));
     else
-        write(QStringLiteral("[%1] radio: %2 MHz").arg(stamp(at)).arg(double(hz) / 1e6, 0, 'f', 5));
+        write(QStringLiteral("[%1] radio: %2%3 MHz")
+                  .arg(stamp(at), textVfo(vfo))
+                  .arg(double(hz) / 1e6, 0, 'f', 5));
 }
 
-void SimLog::mode(const QString &name, double at)
+void SimLog::mode(const QString &name, const QString &vfo, double at)
 {
     if (m_json)
-        write(QStringLiteral("{\"event\":\"mode\",\"t\":%1,\"mode\":%2}")
-                  .arg(stamp(at), jsonString(name)));
+        write(QStringLiteral("{\"event\":\"mode\",\"t\":%1,\"mode\":%2,\"vfo\":%3}")
+                  .arg(stamp(at), jsonString(name), jsonString(vfo)));
     else
-        write(QStringLiteral("[%1] radio: mode %2").arg(stamp(at), name));
+        write(QStringLiteral("[%1] radio: %2mode %3").arg(stamp(at), textVfo(vfo), name));
+}
+
+void SimLog::satellite(bool on, double at)
+{
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"satellite\",\"t\":%1,\"on\":%2}")
+                  .arg(stamp(at), jsonBool(on)));
+    else
+        write(QStringLiteral("[%1] radio: satellite mode %2")
+                  .arg(stamp(at), on ? QStringLiteral("on") : QStringLiteral("off")));
 }
 
 void SimLog::device(const QString &event, const QString &cause, double at)

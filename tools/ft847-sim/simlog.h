@@ -22,9 +22,11 @@ public:
     void settings(const SimPortState &state, double at = monotonicSeconds());
     void lines(const SimPortState &state, double at = monotonicSeconds());
     void frame(const QByteArray &frame, const QString &name, double at = monotonicSeconds());
-    // The radio's own state changed: its frequency in Hz, or its mode by name ("usb"...).
-    void frequency(std::uint64_t hz, double at = monotonicSeconds());
-    void mode(const QString &name, double at = monotonicSeconds());
+    // The radio's own state changed: a VFO's ("main", "sat rx", "sat tx") frequency in Hz or
+    // mode by name ("usb"...), or its satellite mode.
+    void frequency(std::uint64_t hz, const QString &vfo, double at = monotonicSeconds());
+    void mode(const QString &name, const QString &vfo, double at = monotonicSeconds());
+    void satellite(bool on, double at = monotonicSeconds());
     // A local device opened, closed or hung up ("open", "close", "hangup"), and why.
     void device(const QString &event, const QString &cause, double at = monotonicSeconds());
 

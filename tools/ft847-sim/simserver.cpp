@@ -95,31 +95,68 @@ void SimServer::readClient()
     }
 }
 
-// What the radio does with a frame of its main VFO: tunes, changes mode, or answers a read with
-// its frequency and mode, a moment later.
+// What the radio does with a frame: switches satellite mode or CAT keying, tunes or changes the
+// mode of one of its VFOs, or answers a read a moment later.
 void SimServer::act(const QByteArray &frame, double at)
 {
+    using namespace Ft847;
     const auto opcode = std::uint8_t(frame[4]);
-    if (opcode == 0x01) {
-        const auto hz = Ft847::frequencyFromBcd(frame.left(4));
-        if (hz && *hz != m_hz) {
-            m_hz = *hz;
-            m_log.frequency(m_hz, at);
+    switch (opcode) {
+    case Opcode::SatelliteOn:
+    case Opcode::SatelliteOff:
+        if (m_satellite != (opcode == Opcode::SatelliteOn)) {
+            m_satellite = !m_satellite;
+            m_log.satellite(m_satellite, at);
         }
-    } else if (opcode == 0x07) {
-        const auto mode = std::uint8_t(frame[0]);
-        if (!ft847ModeName(mode).isEmpty() && mode != m_mode) {
-            m_mode = mode;
-            m_log.mode(ft847ModeName(mode), at);
-        }
-    } else if (opcode == 0x03) {
-        const auto mode = Ft847::modeFromCode(m_mode).value_or(Ft847::Mode::Usb);
-        const QByteArray answer = Telnet::escape(Ft847::encodeStatus({m_hz, mode}));
-        QTimer::singleShot(ReplyTimeMs, m_client, [client = m_client, answer] {
-            if (client && client->state() == QAbstractSocket::ConnectedState)
-                client->write(answer);
-        });
+        return;
+    case Opcode::PttOn:
+    case Opcode::PttOff:
+        m_catPtt = opcode == Opcode::PttOn;
+        return;
+    case Opcode::ReadRxStatus:
+        answer(QByteArray(1, char((m_squelchOpen ? 0 : StatusFlag) | (m_dots & MeterMask))));
+        return;
+    case Opcode::ReadTxStatus:
+        answer(QByteArray(1, char(m_catPtt ? 0 : StatusFlag)));
+        return;
+    default:
+        break;
     }
+    const QString name = ft847VfoName(opcode);
+    if (name.isEmpty())
+        return;
+    Vfo &vfo = m_vfos[opcode >> 4];
+    switch (opcode & 0x0f) {
+    case Opcode::SetFrequency:
+        if (const auto hz = frequencyFromBcd(frame.left(4)); hz && *hz != vfo.hz) {
+            vfo.hz = *hz;
+            m_log.frequency(vfo.hz, name, at);
+        }
+        break;
+    case Opcode::SetMode: {
+        const auto mode = std::uint8_t(frame[0]);
+        if (!ft847ModeName(mode).isEmpty() && mode != vfo.mode) {
+            vfo.mode = mode;
+            m_log.mode(ft847ModeName(mode), name, at);
+        }
+        break;
+    }
+    case Opcode::ReadFrequencyMode:
+        answer(encodeStatus({vfo.hz, modeFromCode(vfo.mode).value_or(Mode::Usb)}));
+        break;
+    default:
+        break;
+    }
+}
+
+void SimServer::answer(const QByteArray &bytes)
+{
+    if (!m_answersReads)
+        return;
+    QTimer::singleShot(ReplyTimeMs, m_client, [client = m_client, bytes = Telnet::escape(bytes)] {
+        if (client && client->state() == QAbstractSocket::ConnectedState)
+            client->write(bytes);
+    });
 }
 
 void SimServer::clientGone()

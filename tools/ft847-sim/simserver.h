@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <array>
 #include <cstdint>
 
 // The virtual FT-847 behind an RFC 2217 server: one client at a time; it keeps running when a
@@ -24,12 +25,16 @@ public:
     // Whether a new connection finds DTR and RTS high (the default), as a port that ser2net
     // opens at connect does.
     void setLinesAtConnect(bool high) { m_linesAtConnect = high; }
-    // The radio as it starts: frequency in Hz and mode code.
-    void setRadio(std::uint64_t hz, std::uint8_t mode)
+    // The radio as it starts: frequency in Hz and mode code, of every VFO.
+    void setRadio(std::uint64_t hz, std::uint8_t mode) { m_vfos.fill({hz, mode}); }
+    // What its RX status read says: the S-meter's dots (0-31) and whether the squelch is open.
+    void setReceiver(int dots, bool squelchOpen)
     {
-        m_hz = hz;
-        m_mode = mode;
+        m_dots = dots;
+        m_squelchOpen = squelchOpen;
     }
+    // An FT-847 made before the 8G05 production runs: it takes commands and answers no read.
+    void setAnswersReads(bool answers) { m_answersReads = answers; }
     // How long the radio takes to answer a read of its frequency and mode.
     static constexpr int ReplyTimeMs = 5;
 
@@ -38,6 +43,7 @@ private:
     void readClient();
     void clientGone();
     void act(const QByteArray &frame, double at);
+    void answer(const QByteArray &bytes);
 
     SimLog &m_log;
     QTcpServer m_server;
@@ -45,6 +51,15 @@ private:
     Rfc2217ServerSession m_session;
     QByteArray m_frame;
     bool m_linesAtConnect = true;
-    std::uint64_t m_hz = 14074000;
-    std::uint8_t m_mode = 0x01;
+    struct Vfo
+    {
+        std::uint64_t hz = 14074000;
+        std::uint8_t mode = 0x01;
+    };
+    std::array<Vfo, 3> m_vfos{}; // main, satellite receive, satellite transmit
+    bool m_satellite = false;
+    bool m_catPtt = false; // keyed by its CAT command, not by the lines
+    int m_dots = 0;
+    bool m_squelchOpen = false;
+    bool m_answersReads = true;
 };
