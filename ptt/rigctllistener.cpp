@@ -219,6 +219,7 @@ void RigctlListener::serve(const ClientPtr &client)
         const RigctlSession::Reply reply = client->session.handle(line, m_ptt.linesHigh());
         if (reply.action == RigctlSession::Reply::Action::Close) {
             forget(*client);
+            send(client, reply.text);
             client->connection->finish();
             break;
         }

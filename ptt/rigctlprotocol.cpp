@@ -237,8 +237,9 @@ RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool keyed)
     // unlocked; the radio has no such lock.
     if (command == "\\get_lock_mode")
         return say(answer("Locked", {"0"}));
+    // rigctld says goodbye with a report, in either form; Hamlib's own client reads it.
     if (command == "q" || command == "Q") {
-        Reply goodbye;
+        Reply goodbye = say(report(0));
         goodbye.action = Reply::Action::Close;
         return goodbye;
     }

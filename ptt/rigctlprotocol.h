@@ -33,7 +33,7 @@ public:
     {
         enum class Action { Answer, Key, Release, SetFrequency, SetMode, ReadStatus, Close };
         Action action = Action::Answer;
-        QByteArray text;        // the answer of Answer
+        QByteArray text;        // the answer of Answer, the goodbye of Close
         std::uint64_t hz = 0;   // SetFrequency
         Ft847::Mode mode{};     // SetMode
         bool wantsMode = false; // ReadStatus: for "m" rather than "f"

@@ -427,9 +427,10 @@ void TestRigctl::seventeenthClientRefused()
     refused.connectToHost(QHostAddress::LocalHost, m_port);
     QVERIFY(answer(refused, 1).contains("too many clients"));
     QTRY_VERIFY_WITH_TIMEOUT(refused.state() == QAbstractSocket::UnconnectedState, 5000);
-    // One says goodbye, and the next one gets in.
+    // One says goodbye and is told it was heard, as rigctld does, and the next one gets in.
     clients.back()->write("q\n");
     QTRY_VERIFY_WITH_TIMEOUT(clients.back()->state() == QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(clients.back()->readAll(), QByteArray("RPRT 0\n"));
     QTcpSocket next;
     QVERIFY(connectClient(next));
     QCOMPARE(ask(next, "v\n"), QByteArray("VFOA\n"));
