@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ptt/ft847cat.h"
+
 #include <QByteArray>
 
 // The radio's 5-byte command frames, sent first byte first as one write.
@@ -9,7 +11,7 @@
 // these frames only choose the mode that goes with each state. Do not "fix" them into PTT codes.
 namespace Frames {
 // Sent once at start-up to wake the radio's CAT interface.
-inline const QByteArray Opening = QByteArray::fromHex("0000000000");
-inline const QByteArray Receive = QByteArray::fromHex("0300000007");
-inline const QByteArray Transmit = QByteArray::fromHex("0100000007");
+inline const QByteArray Opening = Ft847::frame(Ft847::Opcode::CatOn);
+inline const QByteArray Receive = Ft847::setMode(Ft847::Mode::Cwr);
+inline const QByteArray Transmit = Ft847::setMode(Ft847::Mode::Usb);
 } // namespace Frames

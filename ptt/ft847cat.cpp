@@ -2,8 +2,6 @@
 
 namespace Ft847 {
 
-namespace {
-
 QByteArray bcd(std::uint64_t tensOfHz)
 {
     QByteArray digits(4, '\0');
@@ -16,8 +14,6 @@ QByteArray bcd(std::uint64_t tensOfHz)
     }
     return digits;
 }
-
-} // namespace
 
 std::optional<Mode> modeFromCode(std::uint8_t code)
 {
@@ -38,26 +34,48 @@ std::optional<Mode> modeFromCode(std::uint8_t code)
     }
 }
 
+const ModeInfo &modeInfo(Mode mode)
+{
+    for (const ModeInfo &info : Modes)
+        if (info.mode == mode)
+            return info;
+    return Modes[1];
+}
+
+const ModeInfo *modeNamed(const QByteArray &name, bool narrow)
+{
+    for (const ModeInfo &info : Modes)
+        if (name == info.name && info.narrow == narrow)
+            return &info;
+    return nullptr;
+}
+
 bool tunable(double hz)
 {
     // Written as ranges that hold: NaN fails every comparison.
-    return (hz >= 100e3 && hz <= 30e6) || (hz >= 36e6 && hz <= 76e6) || (hz >= 108e6 && hz <= 174e6)
-           || (hz >= 420e6 && hz <= 512e6);
+    for (const Range &range : ReceiveRanges)
+        if (hz >= double(range.low) && hz <= double(range.high))
+            return true;
+    return false;
 }
 
-QByteArray setFrequency(std::uint64_t hz)
+QByteArray frame(std::uint8_t opcode, const QByteArray &payload, Vfo vfo)
 {
-    QByteArray frame = bcd(hz / 10);
-    frame.append(char(0x01));
-    return frame;
+    QByteArray bytes = payload.leftJustified(4, '\0', true);
+    bytes.append(char((opcode & 0x0f) | std::uint8_t(vfo)));
+    if (vfo == Vfo::Main)
+        bytes[4] = char(opcode);
+    return bytes;
 }
 
-QByteArray setMode(Mode mode)
+QByteArray setFrequency(std::uint64_t hz, Vfo vfo)
 {
-    QByteArray frame(FrameSize, '\0');
-    frame[0] = char(mode);
-    frame[4] = char(0x07);
-    return frame;
+    return frame(Opcode::SetFrequency, bcd(hz / 10), vfo);
+}
+
+QByteArray setMode(Mode mode, Vfo vfo)
+{
+    return frame(Opcode::SetMode, QByteArray(1, char(mode)), vfo);
 }
 
 std::optional<std::uint64_t> frequencyFromBcd(const QByteArray &fourBytes)

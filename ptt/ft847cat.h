@@ -24,6 +24,44 @@ enum class Mode : std::uint8_t {
 };
 std::optional<Mode> modeFromCode(std::uint8_t code);
 
+// Each mode's filter: the name Hamlib gives the mode, its passband in Hz, and whether it is the
+// narrow filter of that name. One row a code; the normal filter of a name comes first.
+struct ModeInfo
+{
+    Mode mode;
+    const char *name;
+    int passband;
+    bool narrow;
+};
+inline constexpr std::array<ModeInfo, 10> Modes{{
+    {Mode::Lsb, "LSB", 2200, false},
+    {Mode::Usb, "USB", 2200, false},
+    {Mode::Cw, "CW", 2200, false},
+    {Mode::Cwr, "CWR", 2200, false},
+    {Mode::Am, "AM", 9000, false},
+    {Mode::Fm, "FM", 15000, false},
+    {Mode::CwNarrow, "CW", 500, true},
+    {Mode::CwrNarrow, "CWR", 500, true},
+    {Mode::AmNarrow, "AM", 2200, true},
+    {Mode::FmNarrow, "FM", 9000, true},
+}};
+const ModeInfo &modeInfo(Mode mode);
+// The mode of that name (as Hamlib names it), normal or narrow; nothing for one the radio lacks.
+const ModeInfo *modeNamed(const QByteArray &name, bool narrow);
+
+// What the radio receives; it tunes nothing else.
+struct Range
+{
+    std::uint64_t low;
+    std::uint64_t high;
+};
+inline constexpr std::array<Range, 4> ReceiveRanges{{
+    {100'000, 30'000'000},
+    {36'000'000, 76'000'000},
+    {108'000'000, 174'000'000},
+    {420'000'000, 512'000'000},
+}};
+
 // What the radio answers to ReadStatus: its main VFO's frequency and mode.
 struct Status
 {
@@ -86,13 +124,19 @@ constexpr int StatusSize = 5;
 // Asks for the main VFO's frequency and mode (opcode 03); five bytes come back.
 inline const QByteArray ReadStatus = QByteArray::fromHex("0000000003");
 
-// True for a frequency the radio can tune: 100 kHz-30 MHz, 36-76, 108-174 and 420-512 MHz.
+// True for a frequency the radio can tune: one in ReceiveRanges.
 bool tunable(double hz);
+// A frame: the opcode (the main VFO's, moved to `vfo`'s where the opcode has one) after four
+// bytes of payload.
+QByteArray frame(std::uint8_t opcode, const QByteArray &payload = QByteArray(4, '\0'),
+                 Vfo vfo = Vfo::Main);
 // Set-frequency (opcode 01) for a tunable frequency: 10 Hz steps, the rest cut off, as the
 // radio's own step is.
-QByteArray setFrequency(std::uint64_t hz);
+QByteArray setFrequency(std::uint64_t hz, Vfo vfo = Vfo::Main);
 // Set-mode (opcode 07).
-QByteArray setMode(Mode mode);
+QByteArray setMode(Mode mode, Vfo vfo = Vfo::Main);
+// Eight BCD digits of `value`, in four bytes, as frequency and offset frames carry them.
+QByteArray bcd(std::uint64_t value);
 
 // Eight BCD digits in four bytes, in Hz; nothing for a byte that is not two decimal digits.
 std::optional<std::uint64_t> frequencyFromBcd(const QByteArray &fourBytes);

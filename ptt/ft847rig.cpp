@@ -17,6 +17,21 @@ QString described(const Ft847::Status &status)
         .arg(int(status.mode), 2, 16, QLatin1Char('0'));
 }
 
+bool readsFrequency(std::uint8_t opcode)
+{
+    return (opcode & 0x0f) == Ft847::Opcode::ReadFrequencyMode;
+}
+
+Ft847::Vfo vfoOf(std::uint8_t opcode)
+{
+    return Ft847::Vfo(opcode & 0x30);
+}
+
+std::uint8_t opcodeOf(const QByteArray &frame)
+{
+    return static_cast<std::uint8_t>(frame.at(4));
+}
+
 } // namespace
 
 Ft847Rig::Ft847Rig(CommControl &port, QObject *parent)
@@ -29,30 +44,33 @@ Ft847Rig::Ft847Rig(CommControl &port, QObject *parent)
     connect(&m_port, &CommControl::inputArrived, this, &Ft847Rig::answerArrived);
 }
 
-void Ft847Rig::setFrequency(std::uint64_t hz, const void *owner, Done done)
+Ft847::Vfo Ft847Rig::vfoFor(Target target) const
 {
-    add({Ft847::setFrequency(hz), owner, std::move(done), {}, [this, hz] {
-             m_known.hz = hz / 10 * 10;
-         }});
+    if (!m_satellite || target == Target::None)
+        return Ft847::Vfo::Main;
+    return target == Target::Transmit ? Ft847::Vfo::SatTx : Ft847::Vfo::SatRx;
 }
 
-void Ft847Rig::setMode(Ft847::Mode mode, const void *owner, Done done)
+Ft847::Status &Ft847Rig::knownOf(Ft847::Vfo vfo)
 {
-    add({Ft847::setMode(mode), owner, std::move(done), {}, [this, mode] {
-             m_known.mode = mode;
-         }});
+    return m_known[std::size_t(vfo) >> 4];
 }
 
-void Ft847Rig::readStatus(const void *owner, StatusDone done)
+const Ft847::Status &Ft847Rig::known(Ft847::Vfo vfo) const
 {
-    add({Ft847::ReadStatus, owner, {}, std::move(done), {}});
+    return m_known[std::size_t(vfo) >> 4];
+}
+
+void Ft847Rig::perform(const Request &request, const void *owner, Done done)
+{
+    add({request, owner, std::move(done)});
 }
 
 void Ft847Rig::drop(const void *owner)
 {
     std::erase_if(m_jobs, [owner](const Job &job) { return job.owner == owner; });
     if (m_waiting && m_reading.owner == owner)
-        m_reading.statusDone = nullptr; // the answer is still awaited, for the next in line
+        m_reading.done = nullptr; // the answer is still awaited, for the next in line
 }
 
 void Ft847Rig::add(Job job)
@@ -61,7 +79,28 @@ void Ft847Rig::add(Job job)
     run();
 }
 
-// A caller's answer may add the next request from inside this loop: it joins the queue.
+// What a frame that went out changed in the radio.
+void Ft847Rig::applied(const QByteArray &frame)
+{
+    const std::uint8_t opcode = opcodeOf(frame);
+    if (opcode == Ft847::Opcode::SatelliteOn || opcode == Ft847::Opcode::SatelliteOff) {
+        m_satellite = opcode == Ft847::Opcode::SatelliteOn;
+        return;
+    }
+    if ((opcode >> 4) > 2)
+        return;
+    Ft847::Status &vfo = knownOf(vfoOf(opcode));
+    if ((opcode & 0x0f) == Ft847::Opcode::SetFrequency) {
+        if (const auto hz = Ft847::frequencyFromBcd(frame.left(4)))
+            vfo.hz = *hz;
+    } else if ((opcode & 0x0f) == Ft847::Opcode::SetMode) {
+        if (const auto mode = Ft847::modeFromCode(static_cast<std::uint8_t>(frame.at(0))))
+            vfo.mode = *mode;
+    }
+}
+
+// A caller's answer may add the next request from inside this loop: it joins the queue. The
+// frame is made when its turn comes, so a satellite mode switched on just before counts.
 void Ft847Rig::run()
 {
     if (m_running)
@@ -70,29 +109,34 @@ void Ft847Rig::run()
     while (!m_waiting && !m_jobs.empty()) {
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        const bool read = bool(job.statusDone);
+        const Request &request = job.request;
+        const QByteArray frame =
+            Ft847::frame(request.opcode, request.payload, vfoFor(request.target));
+        const bool read = request.answerSize > 0;
         if (read)
             m_port.Input(); // whatever came unasked is not this answer
         ResumeNext step;
-        step([&] { m_port.Output(job.frame); });
-        logPortFailures(read ? "asking the radio" : "tuning the radio", step.errors());
-        if (!read) {
-            if (!step.failed() && job.applied)
-                job.applied();
-            if (job.done)
-                job.done(!step.failed());
-            continue;
-        }
+        step([&] { m_port.Output(frame); });
+        logPortFailures(read ? "asking the radio" : "sending to the radio", step.errors());
         if (step.failed()) {
-            job.statusDone(false, m_known);
+            if (job.done)
+                job.done(IoError, {});
             continue;
         }
-        if (m_silent) {
+        if (!read) {
+            applied(frame);
+            if (job.done)
+                job.done(0, {});
+            continue;
+        }
+        if (m_silent && readsFrequency(opcodeOf(frame))) {
             // Asked all the same; an answer that comes later is taken when it comes.
-            job.statusDone(true, m_known);
+            if (job.done)
+                job.done(0, Ft847::encodeStatus(known(vfoOf(opcodeOf(frame)))));
             continue;
         }
         m_reading = std::move(job);
+        m_readFrame = frame;
         m_waiting = true;
         m_answer.clear();
         m_readTimer.start();
@@ -100,20 +144,27 @@ void Ft847Rig::run()
     m_running = false;
 }
 
-// Five bytes in answer to the last read; a silent radio's late answer counts too.
-bool Ft847Rig::takeStatus()
+// The answer to the read in hand; a silent radio's late answer to a frequency read counts too.
+bool Ft847Rig::takeAnswer()
 {
     m_answer += m_port.Input();
-    if (m_answer.size() < Ft847::StatusSize)
+    const int size = m_waiting ? m_reading.request.answerSize : Ft847::StatusSize;
+    if (m_answer.size() < size)
         return false;
-    const auto status = Ft847::decodeStatus(m_answer.right(Ft847::StatusSize));
+    const QByteArray answer = m_answer.right(size);
+    if (!readsFrequency(opcodeOf(m_readFrame))) {
+        m_answer = answer;
+        return true;
+    }
+    const auto status = Ft847::decodeStatus(answer);
     m_answer.clear();
     if (!status)
         return false;
-    m_known = *status;
+    knownOf(vfoOf(opcodeOf(m_readFrame))) = *status;
+    m_answer = answer;
     if (m_silent) {
         m_silent = false;
-        qCInfo(lcRig, "the radio answers reads again: %s", qUtf8Printable(described(m_known)));
+        qCInfo(lcRig, "the radio answers reads again: %s", qUtf8Printable(described(*status)));
     }
     return true;
 }
@@ -124,8 +175,10 @@ void Ft847Rig::answerArrived()
         m_port.Input(); // nobody asked
         return;
     }
-    if (takeStatus() && m_waiting)
-        finishRead(true);
+    if (takeAnswer() && m_waiting)
+        finishRead(0);
+    else if (!m_waiting)
+        m_answer.clear();
 }
 
 void Ft847Rig::readTimedOut()
@@ -134,24 +187,29 @@ void Ft847Rig::readTimedOut()
         return;
     // A port that went away meanwhile is no silent radio: the client hears of the failure.
     if (!m_port.PortOpen())
-        return finishRead(false);
+        return finishRead(IoError);
+    if (!readsFrequency(opcodeOf(m_readFrame)))
+        return finishRead(TimedOut);
+    const Ft847::Status &last = known(vfoOf(opcodeOf(m_readFrame)));
     if (!m_silent) {
         m_silent = true;
         qCWarning(lcRig,
                   "the radio did not answer a read of its frequency and mode within %d ms (a "
                   "cable that only keys?): Hamlib clients are told what was last set or read, "
                   "now %s, until it answers",
-                  ReadTimeoutMs, qUtf8Printable(described(m_known)));
+                  ReadTimeoutMs, qUtf8Printable(described(last)));
     }
-    finishRead(true);
+    m_answer = Ft847::encodeStatus(last);
+    finishRead(0);
 }
 
-void Ft847Rig::finishRead(bool ok)
+void Ft847Rig::finishRead(int code)
 {
     m_readTimer.stop();
     m_waiting = false;
     Job job = std::exchange(m_reading, {});
-    if (job.statusDone)
-        job.statusDone(ok, m_known);
+    const QByteArray answer = std::exchange(m_answer, {});
+    if (job.done)
+        job.done(code, code == 0 ? answer : QByteArray());
     run();
 }

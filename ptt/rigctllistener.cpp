@@ -4,6 +4,7 @@
 
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QTimer>
 
 Q_LOGGING_CATEGORY(lcRigctl, "zolvek.rigctl", QtInfoMsg)
 
@@ -194,13 +195,20 @@ void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
         }
         client->heard = true;
         client->lastCommand = std::chrono::steady_clock::now();
-        client->pending += line;
+        client->session.take(line);
     }
-    if (client->pending.size() > MaxPendingLines) {
+    if (client->session.unreadLines() > MaxPendingLines) {
         drop(*client, m_toldUnruly, "it sent more commands than it waited for answers");
         return;
     }
     serve(client);
+}
+
+RigctlSession::Radio RigctlListener::radio() const
+{
+    return {m_ptt.linesHigh(), m_rig.satellite(),
+            m_rig.known(m_rig.vfoFor(Ft847Rig::Target::Current)),
+            m_rig.known(m_rig.vfoFor(Ft847Rig::Target::Transmit))};
 }
 
 // One command at a time per client, in order. A command the radio must answer leaves the client
@@ -214,83 +222,90 @@ void RigctlListener::serve(const ClientPtr &client)
     const auto open = [&client] {
         return client->connection && client->connection->isOpen();
     };
-    while (!client->waiting && !client->pending.isEmpty() && open()) {
-        const QByteArray line = client->pending.takeFirst();
-        const RigctlSession::Reply reply = client->session.handle(line, m_ptt.linesHigh());
-        if (reply.action == RigctlSession::Reply::Action::Close) {
+    while (!client->waiting && open()) {
+        auto reply = client->session.next(radio());
+        if (!reply)
+            break;
+        if (reply->close) {
             forget(*client);
-            send(client, reply.text);
+            send(client, client->session.finish(*reply, 0, {}));
             client->connection->finish();
             break;
         }
-        if (!carryOut(client, reply))
-            send(client, reply.text);
+        client->reply = std::move(*reply);
+        client->nextStep = 0;
+        client->answers.clear();
+        step(client);
     }
     client->serving = false;
-    if (open() && !client->waiting && client->pending.isEmpty() && client->connection->inputEnded())
+    if (open() && !client->waiting && client->connection->inputEnded())
         client->connection->finish();
+}
+
+// The steps of the command in hand, in order: keying at once, the radio's requests and a
+// pause each waited for.
+void RigctlListener::step(const ClientPtr &client)
+{
+    using Kind = RigctlSession::Step::Kind;
+    const std::weak_ptr<Client> weak = client;
+    while (client->nextStep < client->reply.steps.size()) {
+        const RigctlSession::Step &next = client->reply.steps[client->nextStep++];
+        switch (next.kind) {
+        case Kind::Key:
+        case Kind::Release: {
+            const bool transmit = next.kind == Kind::Key;
+            const bool done = m_ptt.setLines(transmit);
+            client->keyed = transmit && done;
+            client->keyedAs = m_ptt.transmitRequests();
+            if (!done)
+                return complete(client, Ft847Rig::IoError);
+            break;
+        }
+        case Kind::Wait:
+            client->waiting = true;
+            QTimer::singleShot(next.waitMs, this, [this, weak] {
+                if (const auto still = weak.lock(); still && still->connection)
+                    step(still);
+            });
+            return;
+        case Kind::Radio:
+            client->waiting = true;
+            m_rig.perform(next.request, client.get(),
+                          [this, weak](int code, const QByteArray &answer) {
+                              const auto still = weak.lock();
+                              if (!still || !still->connection || !still->connection->isOpen())
+                                  return;
+                              if (code != 0)
+                                  return complete(still, code);
+                              if (!answer.isEmpty())
+                                  still->answers << answer;
+                              step(still);
+                          });
+            return;
+        }
+    }
+    complete(client, 0);
+}
+
+// The command in hand is done or failed: its answer goes out and the next command follows.
+void RigctlListener::complete(const ClientPtr &client, int code)
+{
+    client->waiting = false;
+    client->nextStep = client->reply.steps.size();
+    send(client, client->session.finish(client->reply, code, client->answers));
+    if (client->connection && client->connection->isOpen())
+        serve(client);
 }
 
 // A client that leaves its answers unread is not a host program, and would make the utility
 // hold them for it without end.
 void RigctlListener::send(const ClientPtr &client, const QByteArray &answer)
 {
+    if (answer.isEmpty() || !client->connection || !client->connection->isOpen())
+        return;
     client->connection->write(answer);
     if (client->connection->unsent() > MaxUnreadAnswers)
         drop(*client, m_toldUnruly, "it did not read its answers");
-}
-
-// False for a command answered from its text alone.
-bool RigctlListener::carryOut(const ClientPtr &client, const RigctlSession::Reply &reply)
-{
-    using Action = RigctlSession::Reply::Action;
-    const std::weak_ptr<Client> weak = client;
-    switch (reply.action) {
-    case Action::Key:
-    case Action::Release: {
-        const bool transmit = reply.action == Action::Key;
-        const bool done = m_ptt.setLines(transmit);
-        client->keyed = transmit && done;
-        client->keyedAs = m_ptt.transmitRequests();
-        send(client, client->session.doneAnswer(done));
-        return true;
-    }
-    case Action::SetFrequency:
-    case Action::SetMode: {
-        client->waiting = true;
-        const auto done = [this, weak](bool sent) {
-            if (const auto still = weak.lock())
-                finish(weak, still->session.doneAnswer(sent));
-        };
-        if (reply.action == Action::SetFrequency)
-            m_rig.setFrequency(reply.hz, client.get(), done);
-        else
-            m_rig.setMode(reply.mode, client.get(), done);
-        return true;
-    }
-    case Action::ReadStatus:
-        client->waiting = true;
-        m_rig.readStatus(client.get(), [this, weak, reply](bool ok, const Ft847::Status &status) {
-            if (const auto still = weak.lock())
-                finish(weak, still->session.statusAnswer(reply, ok, status));
-        });
-        return true;
-    case Action::Answer:
-    case Action::Close:
-        break;
-    }
-    return false;
-}
-
-// The radio has answered a client's command: its answer goes out and its next command follows.
-void RigctlListener::finish(const std::weak_ptr<Client> &weak, const QByteArray &answer)
-{
-    const auto client = weak.lock();
-    if (!client || !client->connection || !client->connection->isOpen())
-        return;
-    client->waiting = false;
-    send(client, answer);
-    serve(client);
 }
 
 // Closed at once, with nothing it asked carried out any more; said once per computer and kind.
@@ -307,7 +322,8 @@ void RigctlListener::drop(Client &client, QSet<QString> &told, const char *why)
 // What a client asked and has not been answered is dropped with it.
 void RigctlListener::forget(Client &client)
 {
-    client.pending.clear();
+    client.reply = {};
+    client.nextStep = 0;
     m_rig.drop(&client);
 }
 

@@ -58,8 +58,10 @@ private:
     {
         QPointer<RigctlConnection> connection;
         RigctlSession session;
-        QList<QByteArray> pending;
-        bool waiting = false; // its command in hand waits for the radio
+        RigctlSession::Reply reply;  // the command in hand
+        qsizetype nextStep = 0;      // its next step
+        QList<QByteArray> answers;   // what the radio answered it so far
+        bool waiting = false; // its command in hand waits for the radio or a pause
         bool serving = false;
         bool heard = false;  // its first line was a rigctl command
         bool keyed = false;  // its last switch was a transmit that reached the radio
@@ -75,8 +77,9 @@ private:
     void read(const ClientPtr &client, const QByteArray &bytes);
     void serve(const ClientPtr &client);
     void send(const ClientPtr &client, const QByteArray &answer);
-    bool carryOut(const ClientPtr &client, const RigctlSession::Reply &reply);
-    void finish(const std::weak_ptr<Client> &client, const QByteArray &answer);
+    RigctlSession::Radio radio() const;
+    void step(const ClientPtr &client);
+    void complete(const ClientPtr &client, int code);
     void drop(Client &client, QSet<QString> &told, const char *why);
     void forget(Client &client);
     void gone(RigctlConnection *connection);

@@ -1,126 +1,821 @@
 #include "ptt/rigctlprotocol.h"
 
-#include <QHash>
+#include "ptt/ft847caps.h"
+
 #include <QRegularExpression>
 #include <cctype>
-#include <optional>
-#include <utility>
+#include <cmath>
+#include <cstdio>
 
 namespace {
 
-// rigctld's commands: the letter each has (none for those named only by their long name) and
-// the long name every one of them answers to.
+using Reply = RigctlSession::Reply;
+using Step = RigctlSession::Step;
+using Answer = RigctlSession::Answer;
+using Target = Ft847Rig::Target;
+using Request = Ft847Rig::Request;
+
+// What a command reads after its name, as rigctld's own table gives it.
+enum Flag : int {
+    In1 = 0x01,
+    Out1 = 0x02,
+    In2 = 0x04,
+    Out2 = 0x08,
+    In3 = 0x10,
+    Out3 = 0x20,
+    In4 = 0x40,
+    Out4 = 0x80,
+    Out5 = 0x100,
+    InLine = 0x4000, // the first argument is the rest of the line
+    NoVfo = 0x8000,  // no VFO first, even when every command names one
+    In = In1 | In2 | In3 | In4,
+    Out = Out1 | Out2 | Out3 | Out4 | Out5,
+};
+
+// \chk_vfo: answered in a form of its own.
+constexpr unsigned char ChkVfo = 0xf0;
+
+struct Call;
+using Handler = Reply (*)(Call &call);
+
 struct Command
 {
-    char letter;
+    unsigned char cmd; // the letter, or rigctld's code for a command named only in full
     const char *name;
+    Handler handler;
+    int flags;
+    const char *arg1 = nullptr;
+    const char *arg2 = nullptr;
+    const char *arg3 = nullptr;
+    const char *arg4 = nullptr;
+    const char *arg5 = nullptr;
 };
 
-constexpr Command Commands[] = {
-    {'F', "set_freq"},
-    {'f', "get_freq"},
-    {'M', "set_mode"},
-    {'m', "get_mode"},
-    {'I', "set_split_freq"},
-    {'i', "get_split_freq"},
-    {'X', "set_split_mode"},
-    {'x', "get_split_mode"},
-    {'K', "set_split_freq_mode"},
-    {'k', "get_split_freq_mode"},
-    {'S', "set_split_vfo"},
-    {'s', "get_split_vfo"},
-    {'N', "set_ts"},
-    {'n', "get_ts"},
-    {'L', "set_level"},
-    {'l', "get_level"},
-    {'U', "set_func"},
-    {'u', "get_func"},
-    {'P', "set_parm"},
-    {'p', "get_parm"},
-    {'G', "vfo_op"},
-    {'g', "scan"},
-    {'A', "set_trn"},
-    {'a', "get_trn"},
-    {'R', "set_rptr_shift"},
-    {'r', "get_rptr_shift"},
-    {'O', "set_rptr_offs"},
-    {'o', "get_rptr_offs"},
-    {'C', "set_ctcss_tone"},
-    {'c', "get_ctcss_tone"},
-    {'D', "set_dcs_code"},
-    {'d', "get_dcs_code"},
-    {0, "set_ctcss_sql"},
-    {0, "get_ctcss_sql"},
-    {0, "set_dcs_sql"},
-    {0, "get_dcs_sql"},
-    {'V', "set_vfo"},
-    {'v', "get_vfo"},
-    {'T', "set_ptt"},
-    {'t', "get_ptt"},
-    {'E', "set_mem"},
-    {'e', "get_mem"},
-    {'H', "set_channel"},
-    {'h', "get_channel"},
-    {'B', "set_bank"},
-    {'_', "get_info"},
-    {'J', "set_rit"},
-    {'j', "get_rit"},
-    {'Z', "set_xit"},
-    {'z', "get_xit"},
-    {'Y', "set_ant"},
-    {'y', "get_ant"},
-    {0, "set_powerstat"},
-    {0, "get_powerstat"},
-    {0, "send_dtmf"},
-    {0, "recv_dtmf"},
-    {'*', "reset"},
-    {'w', "send_cmd"},
-    {'W', "send_cmd_rx"},
-    {'b', "send_morse"},
-    {0, "stop_morse"},
-    {0, "wait_morse"},
-    {0, "send_voice_mem"},
-    {0, "get_dcd"},
-    {0, "set_twiddle"},
-    {0, "get_twiddle"},
-    {0, "uplink"},
-    {0, "set_cache"},
-    {0, "get_cache"},
-    {'2', "power2mW"},
-    {'4', "mW2power"},
-    {'1', "dump_caps"},
-    {'3', "dump_conf"},
-    {0, "dump_state"},
-    {0, "chk_vfo"},
-    {0, "set_vfo_opt"},
-    {0, "get_vfo_info"},
-    {0, "get_rig_info"},
-    {0, "get_vfo_list"},
-    {0, "get_modes"},
-    {0, "get_clock"},
-    {0, "set_clock"},
-    {0, "halt"},
-    {0, "pause"},
-    {0, "password"},
-    {0, "get_mode_bandwidths"},
-    {0, "set_separator"},
-    {0, "get_separator"},
-    {0, "set_lock_mode"},
-    {0, "get_lock_mode"},
-    {0, "send_raw"},
-    {0, "client_version"},
-    {'q', "quit"},
-    {'Q', "quit"},
-};
-
-// The command a word names, by letter or \\long_name; null for none of rigctld's.
-const Command *commandOf(const QByteArray &word)
+struct Call
 {
-    for (const Command &command : Commands) {
-        if (word.startsWith('\\') ? word.mid(1) == command.name
-                                  : word.size() == 1 && word.front() == command.letter)
-            return &command;
+    const Command &command;
+    QByteArray arg[3];
+    Target target = Target::Current;
+    bool targetKnown = true; // a VFO the radio has, where one was named
+    const RigctlSession::Radio &radio;
+    RigctlSession::State &state;
+};
+
+Reply report(int code)
+{
+    Reply reply;
+    reply.output = [code](const QList<QByteArray> &, Answer &) { return code; };
+    return reply;
+}
+
+Reply values(QList<std::pair<const char *, QByteArray>> named)
+{
+    Reply reply;
+    reply.output = [named](const QList<QByteArray> &, Answer &answer) {
+        for (const auto &[name, text] : named)
+            answer.value(name, text);
+        return 0;
+    };
+    return reply;
+}
+
+Reply raw(const QByteArray &text, int code = 0)
+{
+    Reply reply;
+    reply.output = [text, code](const QList<QByteArray> &, Answer &answer) {
+        answer.raw(text);
+        return code;
+    };
+    return reply;
+}
+
+Step radioStep(std::uint8_t opcode, const QByteArray &payload = {}, Target target = Target::None,
+               int answerSize = 0)
+{
+    Step step;
+    step.request = {opcode, payload, target, answerSize};
+    return step;
+}
+
+Step readStatus(Target target)
+{
+    return radioStep(Ft847::Opcode::ReadFrequencyMode, {}, target, Ft847::StatusSize);
+}
+
+// sscanf's %d and %lf: a number at the start, whatever follows.
+std::optional<long long> integer(const QByteArray &text)
+{
+    long long value = 0;
+    if (std::sscanf(text.constData(), "%lld", &value) != 1)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> real(const QByteArray &text)
+{
+    double value = 0;
+    if (std::sscanf(text.constData(), "%lf", &value) != 1)
+        return std::nullopt;
+    return value;
+}
+
+// Hamlib's VFO names, and which of the radio's VFOs each stands for: the one in use (in
+// satellite mode the satellite receive VFO) or the transmit one (the satellite transmit VFO).
+struct VfoName
+{
+    const char *name;
+    std::optional<Target> target;
+};
+constexpr VfoName VfoNames[] = {
+    {"VFOA", Target::Current},  {"VFOB", Target::Transmit},  {"VFOC", std::nullopt},
+    {"currVFO", Target::Current}, {"VFO", Target::Current},  {"MEM", std::nullopt},
+    {"Main", Target::Current},  {"Sub", Target::Transmit},   {"TX", Target::Transmit},
+    {"RX", Target::Current},    {"MainA", Target::Current},  {"MainB", std::nullopt},
+    {"SubA", Target::Transmit}, {"SubB", std::nullopt},      {"None", std::nullopt},
+};
+
+const VfoName *vfoNamed(const QByteArray &word)
+{
+    for (const VfoName &vfo : VfoNames)
+        if (word.compare(vfo.name, Qt::CaseInsensitive) == 0)
+            return &vfo;
+    return nullptr;
+}
+
+// The name a mode is given: the client's own (PKTUSB for the USB it asked for so) or Hamlib's.
+QByteArray modeName(const RigctlSession::State &state, Ft847::Mode mode)
+{
+    if (state.setMode == mode)
+        return state.setName;
+    return Ft847::modeInfo(mode).name;
+}
+
+// A mode and passband as Hamlib's FT-847 backend takes them: 0 the normal filter, -1 the
+// filter as it is, else the normal or narrow passband of that mode exactly. The radio has no
+// data modes: PKTUSB, PKTLSB and PKTFM are USB, LSB and FM with the sound card on its data
+// socket. Nothing when the radio need not be told.
+struct ModeChoice
+{
+    int code = 0;
+    std::optional<Ft847::Mode> mode;
+};
+ModeChoice chooseMode(Call &call, const QByteArray &nameText, const QByteArray &widthText,
+                      const Ft847::Status &known)
+{
+    QByteArray name = nameText.toUpper();
+    const QByteArray asked = name;
+    if (name.startsWith("PKT"))
+        name = name.mid(3);
+    const Ft847::ModeInfo *normal = Ft847::modeNamed(name, false);
+    const auto width = integer(widthText);
+    if (!normal || !width || (asked.startsWith("PKT") && name == "CW"))
+        return {RigctlSession::InvalidArgument, std::nullopt};
+    const Ft847::ModeInfo *narrow = Ft847::modeNamed(name, true);
+    const Ft847::ModeInfo *chosen = nullptr;
+    if (*width == -1) {
+        if (Ft847::modeInfo(known.mode).name == QByteArray(normal->name))
+            chosen = nullptr;
+        else
+            chosen = normal;
+    } else if (*width == 0 || *width == normal->passband) {
+        chosen = normal;
+    } else if (narrow && *width == narrow->passband) {
+        chosen = narrow;
+    } else {
+        return {RigctlSession::InvalidArgument, std::nullopt};
     }
+    call.state.setName = asked;
+    call.state.setMode = chosen ? chosen->mode : known.mode;
+    if (!chosen)
+        return {};
+    return {0, chosen->mode};
+}
+
+// --- the commands ----------------------------------------------------------------------------
+
+Reply notAvailable(Call &)
+{
+    return report(RigctlSession::NotAvailable);
+}
+
+Reply invalid(Call &)
+{
+    return report(RigctlSession::InvalidArgument);
+}
+
+Reply deprecated(Call &)
+{
+    return report(-18); // RIG_EDEPRECATED
+}
+
+Reply notImplemented(Call &)
+{
+    return report(-4); // RIG_ENIMPL
+}
+
+// In satellite mode the radio's VFOs are the satellite ones, and a VFO it lacks is refused.
+bool vfoRefused(const Call &call)
+{
+    return !call.targetKnown && call.radio.satellite;
+}
+
+Reply setFrequencyOf(Call &call, Target target, const QByteArray &text)
+{
+    const auto hz = real(text);
+    if (!hz || vfoRefused(call))
+        return report(RigctlSession::InvalidArgument);
+    // rigctld sends a frequency the radio cannot tune; the radio is never asked to.
+    if (!Ft847::tunable(*hz))
+        return report(RigctlSession::InvalidArgument);
+    Reply reply = report(0);
+    reply.steps << radioStep(Ft847::Opcode::SetFrequency, Ft847::bcd(std::uint64_t(*hz) / 10),
+                             target);
+    return reply;
+}
+
+Reply readOf(Target target, std::function<int(const Ft847::Status &, Answer &)> say)
+{
+    Reply reply;
+    reply.steps << readStatus(target);
+    reply.output = [say](const QList<QByteArray> &answers, Answer &answer) {
+        const auto status = Ft847::decodeStatus(answers.value(0));
+        if (!status)
+            return -8; // RIG_EPROTO
+        return say(*status, answer);
+    };
+    return reply;
+}
+
+Reply setFrequency(Call &call)
+{
+    return setFrequencyOf(call, call.target, call.arg[0]);
+}
+
+Reply getFrequency(Call &call)
+{
+    if (vfoRefused(call))
+        return report(RigctlSession::InvalidArgument);
+    return readOf(call.target, [](const Ft847::Status &status, Answer &answer) {
+        answer.value("Frequency", QByteArray::number(quint64(status.hz)));
+        return 0;
+    });
+}
+
+// The set-mode step for a mode and passband; nothing, with `code` 0, when the radio need not
+// be told.
+std::optional<Step> modeStep(Call &call, Target target, const QByteArray &name,
+                             const QByteArray &width, int *code)
+{
+    if (vfoRefused(call)) {
+        *code = RigctlSession::InvalidArgument;
+        return std::nullopt;
+    }
+    const Ft847::Status &known =
+        target == Target::Transmit ? call.radio.transmit : call.radio.current;
+    const ModeChoice choice = chooseMode(call, name, width, known);
+    *code = choice.code;
+    if (!choice.mode)
+        return std::nullopt;
+    return radioStep(Ft847::Opcode::SetMode, QByteArray(1, char(*choice.mode)), target);
+}
+
+Reply setModeOf(Call &call, Target target, const QByteArray &name, const QByteArray &width)
+{
+    int code = 0;
+    const auto step = modeStep(call, target, name, width, &code);
+    Reply reply = report(code);
+    if (step)
+        reply.steps << *step;
+    return reply;
+}
+
+Reply setMode(Call &call)
+{
+    return setModeOf(call, call.target, call.arg[0], call.arg[1]);
+}
+
+Reply readMode(Call &call, Target target, const char *modeLabel, const char *passbandLabel)
+{
+    if (vfoRefused(call))
+        return report(RigctlSession::InvalidArgument);
+    const RigctlSession::State &state = call.state;
+    return readOf(target, [&state, modeLabel, passbandLabel](const Ft847::Status &status,
+                                                            Answer &answer) {
+        answer.value(modeLabel, modeName(state, status.mode));
+        answer.value(passbandLabel, QByteArray::number(Ft847::modeInfo(status.mode).passband));
+        return 0;
+    });
+}
+
+Reply getMode(Call &call)
+{
+    return readMode(call, call.target, "Mode", "Passband");
+}
+
+// The FT-847's split is its satellite mode: it is switched on before the transmit VFO is set.
+Reply setSplitFrequency(Call &call)
+{
+    Reply reply = setFrequencyOf(call, Target::Transmit, call.arg[0]);
+    if (!reply.steps.isEmpty() && !call.radio.satellite)
+        reply.steps.prepend(radioStep(Ft847::Opcode::SatelliteOn));
+    return reply;
+}
+
+Reply getSplitFrequency(Call &)
+{
+    return readOf(Target::Transmit, [](const Ft847::Status &status, Answer &answer) {
+        answer.value("TX Frequency", QByteArray::number(quint64(status.hz)));
+        return 0;
+    });
+}
+
+Reply setSplitMode(Call &call)
+{
+    return setModeOf(call, Target::Transmit, call.arg[0], call.arg[1]);
+}
+
+Reply getSplitMode(Call &call)
+{
+    return readMode(call, Target::Transmit, "TX Mode", "TX Passband");
+}
+
+Reply setSplitFrequencyMode(Call &call)
+{
+    Reply frequency = setSplitFrequency(call);
+    if (frequency.steps.isEmpty())
+        return frequency;
+    int code = 0;
+    const auto mode = modeStep(call, Target::Transmit, call.arg[1], call.arg[2], &code);
+    if (code != 0)
+        return report(code);
+    if (mode)
+        frequency.steps << *mode;
+    return frequency;
+}
+
+Reply getSplitFrequencyMode(Call &call)
+{
+    const RigctlSession::State &state = call.state;
+    return readOf(Target::Transmit, [&state](const Ft847::Status &status, Answer &answer) {
+        answer.value("TX Frequency", QByteArray::number(quint64(status.hz)));
+        answer.value("TX Mode", modeName(state, status.mode));
+        answer.value("TX Passband", QByteArray::number(Ft847::modeInfo(status.mode).passband));
+        return 0;
+    });
+}
+
+Reply setSplitVfo(Call &call)
+{
+    const auto split = integer(call.arg[0]);
+    const VfoName *tx = vfoNamed(call.arg[1]);
+    if (!split || (*split != 0 && *split != 1) || !tx || tx->name == QByteArray("None"))
+        return report(RigctlSession::InvalidArgument);
+    Reply reply = report(0);
+    reply.steps << radioStep(*split ? Ft847::Opcode::SatelliteOn : Ft847::Opcode::SatelliteOff);
+    return reply;
+}
+
+Reply getSplitVfo(Call &call)
+{
+    return values({{"Split", call.radio.satellite ? "1" : "0"}, {"TX VFO", "Sub"}});
+}
+
+Reply setPtt(Call &call)
+{
+    // Hamlib's values: 0 receive; 1 transmit, 2 from the microphone, 3 with data (WSJT-X), all
+    // three keyed the same way, by the lines. Anything else, a fraction included, keys nothing.
+    bool whole = false;
+    const int state = call.arg[0].toInt(&whole);
+    if (!whole || state < 0 || state > 3)
+        return report(RigctlSession::InvalidArgument);
+    Reply reply = report(0);
+    Step step;
+    step.kind = state ? Step::Kind::Key : Step::Kind::Release;
+    reply.steps << step;
+    return reply;
+}
+
+// The radio's own TX status says receive while it is keyed through its rear socket, as this
+// utility keys it: the lines are what tell.
+Reply getPtt(Call &call)
+{
+    return values({{"PTT", call.radio.keyed ? "1" : "0"}});
+}
+
+Reply statusByte(std::uint8_t opcode, std::function<void(int byte, Answer &)> say)
+{
+    Reply reply;
+    reply.steps << radioStep(opcode, {}, Target::None, 1);
+    reply.output = [say](const QList<QByteArray> &answers, Answer &answer) {
+        if (answers.value(0).size() != 1)
+            return -8; // RIG_EPROTO
+        say(std::uint8_t(answers[0][0]), answer);
+        return 0;
+    };
+    return reply;
+}
+
+Reply getDcd(Call &)
+{
+    return statusByte(Ft847::Opcode::ReadRxStatus, [](int byte, Answer &answer) {
+        answer.value("DCD", (byte & Ft847::StatusFlag) ? "0" : "1"); // the squelch is open
+    });
+}
+
+Reply getLevel(Call &call)
+{
+    const QByteArray level = call.arg[0];
+    if (level == "?")
+        return raw("RAWSTR ALC STRENGTH ");
+    // rigctld writes a level's value without its name, in either form.
+    if (level == "RAWSTR" || level == "STRENGTH")
+        return statusByte(Ft847::Opcode::ReadRxStatus, [level](int byte, Answer &answer) {
+            const int dots = byte & Ft847::MeterMask;
+            const int value = level == "RAWSTR" ? dots : Ft847Caps::strengthOfDots(dots);
+            answer.raw(QByteArray::number(value) + answer.separator());
+        });
+    if (level == "ALC")
+        return statusByte(Ft847::Opcode::ReadTxStatus, [](int byte, Answer &answer) {
+            const double value = double(byte & Ft847::MeterMask) / Ft847::MeterMask;
+            answer.raw(QByteArray::number(value, 'f', 6) + answer.separator());
+        });
+    return report(RigctlSession::InvalidArgument);
+}
+
+Reply setLevel(Call &call)
+{
+    if (call.arg[0] == "?")
+        return raw("BAND_SELECT \n");
+    return report(RigctlSession::NotAvailable);
+}
+
+// TONE: CTCSS encode; TSQL: CTCSS encode and decode; either off: both off.
+Reply setFunction(Call &call)
+{
+    const QByteArray function = call.arg[0];
+    if (function == "?")
+        return raw("TONE TSQL \n");
+    const auto on = integer(call.arg[1]);
+    if (function != "TONE" && function != "TSQL")
+        return report(RigctlSession::NotAvailable);
+    if (!on || vfoRefused(call))
+        return report(RigctlSession::InvalidArgument);
+    const std::uint8_t how = !*on ? 0x8a : function == "TONE" ? 0x4a : 0x2a;
+    Reply reply = report(0);
+    reply.steps << radioStep(Ft847::Opcode::ToneSwitch, QByteArray(1, char(how)), call.target);
+    return reply;
+}
+
+Reply setCtcssTone(Call &call)
+{
+    const auto tone = integer(call.arg[0]);
+    if (!tone || vfoRefused(call))
+        return report(RigctlSession::InvalidArgument);
+    for (const Ft847::CtcssTone &known : Ft847::CtcssTones) {
+        if (known.decihertz != *tone)
+            continue;
+        Reply reply = report(0);
+        reply.steps << radioStep(Ft847::Opcode::CtcssTone, QByteArray(1, char(known.code)),
+                                 call.target);
+        return reply;
+    }
+    return report(RigctlSession::InvalidArgument);
+}
+
+// The code's digits as the radio takes them: 754 is 07 54.
+Reply setDcsSquelch(Call &call)
+{
+    const auto code = integer(call.arg[0]);
+    if (!code || *code < 0 || *code > 9999 || vfoRefused(call))
+        return report(RigctlSession::InvalidArgument);
+    Reply reply = report(0);
+    reply.steps << radioStep(Ft847::Opcode::DcsCode, Ft847::bcd(quint64(*code)).right(2),
+                             call.target);
+    return reply;
+}
+
+// Hamlib's FT-847 backend refuses every shift (it keeps these frames as incomplete ones); the
+// radio takes them.
+Reply setRepeaterShift(Call &call)
+{
+    const QByteArray shift = call.arg[0];
+    const std::uint8_t opcode = shift == "+"   ? Ft847::Opcode::ShiftPlus
+                                : shift == "-" ? Ft847::Opcode::ShiftMinus
+                                               : Ft847::Opcode::Simplex;
+    Reply reply = report(0);
+    reply.steps << radioStep(opcode);
+    return reply;
+}
+
+Reply setRepeaterOffset(Call &call)
+{
+    const auto hz = integer(call.arg[0]);
+    if (!hz || *hz < 0 || *hz >= 1'000'000'000)
+        return report(RigctlSession::InvalidArgument);
+    Reply reply = report(0);
+    reply.steps << radioStep(Ft847::Opcode::RepeaterOffset, Ft847::bcd(quint64(*hz) / 10));
+    return reply;
+}
+
+Reply getInfo(Call &)
+{
+    return values({{"Info", "None"}});
+}
+
+Reply getPowerStatus(Call &)
+{
+    return values({{"Power Status", "1"}});
+}
+
+Reply waitMorse(Call &)
+{
+    return report(0);
+}
+
+Reply getTwiddle(Call &call)
+{
+    return values({{"Timeout (secs)", QByteArray::number(call.state.twiddleS)}});
+}
+
+Reply setTwiddle(Call &call)
+{
+    call.state.twiddleS = int(integer(call.arg[0]).value_or(0));
+    return report(0);
+}
+
+Reply uplink(Call &)
+{
+    return report(0);
+}
+
+Reply getCache(Call &call)
+{
+    return values({{"Timeout (msecs)", QByteArray::number(call.state.cacheMs)}});
+}
+
+Reply setCache(Call &call)
+{
+    call.state.cacheMs = int(integer(call.arg[0]).value_or(0));
+    return report(0);
+}
+
+Reply powerToMw(Call &call)
+{
+    const auto fraction = real(call.arg[0]);
+    const auto hz = real(call.arg[1]);
+    const QByteArray mode = call.arg[2].toUpper();
+    if (!fraction || !hz || *fraction < 0 || *fraction > 1)
+        return report(RigctlSession::InvalidArgument);
+    const auto mw = Ft847Caps::powerToMw(*fraction, quint64(*hz), mode.constData());
+    if (!mw)
+        return report(RigctlSession::InvalidArgument);
+    return values({{"Power mW", QByteArray::number(*mw)}});
+}
+
+Reply mwToPower(Call &call)
+{
+    const auto mw = real(call.arg[0]);
+    const auto hz = real(call.arg[1]);
+    const QByteArray mode = call.arg[2].toUpper();
+    const auto full = hz ? Ft847Caps::powerToMw(1.0, quint64(*hz), mode.constData()) : std::nullopt;
+    if (!mw || !full || *mw < 0)
+        return report(RigctlSession::InvalidArgument);
+    return values(
+        {{"Power [0.0..1.0]", QByteArray::number(std::min(1.0, *mw / *full), 'f', 6)}});
+}
+
+Reply dumpConf(Call &)
+{
+    return raw("model: FT-847\n");
+}
+
+Reply dumpState(Call &call)
+{
+    return raw(Ft847Caps::dumpState(call.state.checkedVfo));
+}
+
+Reply checkVfo(Call &call)
+{
+    call.state.checkedVfo = true;
+    Reply reply;
+    const bool option = call.state.vfoOption;
+    reply.output = [option](const QList<QByteArray> &, Answer &answer) {
+        // Always a line of its own, whatever the separator.
+        answer.raw((answer.extended() ? QByteArray("ChkVFO: ") : QByteArray())
+                   + (option ? "1" : "0") + '\n');
+        return 0;
+    };
+    return reply;
+}
+
+// rigctld takes the switch and says the radio has no such option.
+Reply setVfoOption(Call &call)
+{
+    call.state.vfoOption = integer(call.arg[0]).value_or(0) != 0;
+    return report(RigctlSession::NotAvailable);
+}
+
+Reply getVfoInfo(Call &call)
+{
+    const VfoName *vfo = vfoNamed(call.arg[0]);
+    if (!vfo || !vfo->target)
+        return report(RigctlSession::InvalidArgument);
+    const bool split = call.radio.satellite;
+    return readOf(*vfo->target, [split](const Ft847::Status &status, Answer &answer) {
+        const Ft847::ModeInfo &mode = Ft847::modeInfo(status.mode);
+        answer.value("Freq", QByteArray::number(quint64(status.hz)));
+        answer.value("Mode", mode.name);
+        answer.value("Width", QByteArray::number(mode.passband));
+        answer.value("Split", split ? "1" : "0");
+        answer.value("SatMode", "0");
+        return 0;
+    });
+}
+
+Reply getVfoList(Call &)
+{
+    return values({{"VFOs", QByteArray("Sub Main ") + '\0'}});
+}
+
+// The radio has no clock: the zero time, and no such function.
+Reply getClock(Call &)
+{
+    return raw("0000-00-00T00:00:00.000+00:00\n", -4);
+}
+
+Reply pause(Call &call)
+{
+    const auto seconds = integer(call.arg[0]);
+    if (!seconds || *seconds < 0 || *seconds > 600)
+        return report(RigctlSession::InvalidArgument);
+    Reply reply = report(0);
+    Step wait;
+    wait.kind = Step::Kind::Wait;
+    wait.waitMs = int(*seconds * 1000);
+    reply.steps << wait;
+    return reply;
+}
+
+Reply getModeBandwidths(Call &call)
+{
+    const QByteArray name = call.arg[0].toUpper();
+    const Ft847::ModeInfo *normal = Ft847::modeNamed(name, false);
+    if (!normal)
+        return report(RigctlSession::InvalidArgument);
+    const Ft847::ModeInfo *narrow = Ft847::modeNamed(name, true);
+    return raw("Mode=" + name + "\nNormal=" + QByteArray::number(normal->passband)
+               + "Hz\nNarrow=" + QByteArray::number(narrow ? narrow->passband : 0)
+               + "Hz\nWide=0Hz");
+}
+
+Reply getSeparator(Call &)
+{
+    return values({{"Separator", "0xa"}});
+}
+
+Reply setSeparator(Call &)
+{
+    return report(0);
+}
+
+Reply getLockMode(Call &call)
+{
+    return values({{"Locked", call.state.locked ? "1" : "0"}});
+}
+
+Reply setLockMode(Call &call)
+{
+    call.state.locked = integer(call.arg[0]).value_or(0) != 0;
+    return report(0);
+}
+
+Reply clientVersion(Call &call)
+{
+    return values({{"Version", call.arg[0]}});
+}
+
+Reply setChannel(Call &)
+{
+    return report(-2); // RIG_ECONF: no channel can be described
+}
+
+// rigctld's table (its test_list), with what the FT-847 does for each.
+const Command Commands[] = {
+    {'F', "set_freq", setFrequency, In1, "Frequency"},
+    {'f', "get_freq", getFrequency, Out, "Frequency"},
+    {'M', "set_mode", setMode, In, "Mode", "Passband"},
+    {'m', "get_mode", getMode, Out, "Mode", "Passband"},
+    {'I', "set_split_freq", setSplitFrequency, In, "TX Frequency"},
+    {'i', "get_split_freq", getSplitFrequency, Out, "TX Frequency"},
+    {'X', "set_split_mode", setSplitMode, In, "TX Mode", "TX Passband"},
+    {'x', "get_split_mode", getSplitMode, Out, "TX Mode", "TX Passband"},
+    {'K', "set_split_freq_mode", setSplitFrequencyMode, In, "TX Frequency", "TX Mode",
+     "TX Passband"},
+    {'k', "get_split_freq_mode", getSplitFrequencyMode, Out, "TX Frequency", "TX Mode",
+     "TX Passband"},
+    {'S', "set_split_vfo", setSplitVfo, In, "Split", "TX VFO"},
+    {'s', "get_split_vfo", getSplitVfo, Out, "Split", "TX VFO"},
+    {'N', "set_ts", notAvailable, In, "Tuning Step"},
+    {'n', "get_ts", notAvailable, Out, "Tuning Step"},
+    {'L', "set_level", setLevel, In, "Level", "Level Value"},
+    {'l', "get_level", getLevel, In1 | Out2, "Level", "Level Value"},
+    {'U', "set_func", setFunction, In, "Func", "Func Status"},
+    {'u', "get_func", invalid, In1 | Out2, "Func", "Func Status"},
+    {'P', "set_parm", invalid, In | NoVfo, "Parm", "Parm Value"},
+    {'p', "get_parm", invalid, In1 | Out2 | NoVfo, "Parm", "Parm Value"},
+    {'G', "vfo_op", notAvailable, In, "Mem/VFO Op"},
+    {'g', "scan", notAvailable, In, "Scan Fct", "Scan Channel"},
+    {'A', "set_trn", deprecated, In | NoVfo, "Transceive"},
+    {'a', "get_trn", deprecated, Out | NoVfo, "Transceive"},
+    {'R', "set_rptr_shift", setRepeaterShift, In, "Rptr Shift"},
+    {'r', "get_rptr_shift", notAvailable, Out, "Rptr Shift"},
+    {'O', "set_rptr_offs", setRepeaterOffset, In, "Rptr Offset"},
+    {'o', "get_rptr_offs", notAvailable, Out, "Rptr Offset"},
+    {'C', "set_ctcss_tone", setCtcssTone, In, "CTCSS Tone"},
+    {'c', "get_ctcss_tone", notAvailable, Out, "CTCSS Tone"},
+    {'D', "set_dcs_code", notAvailable, In, "DCS Code"},
+    {'d', "get_dcs_code", notAvailable, Out, "DCS Code"},
+    {0x90, "set_ctcss_sql", setCtcssTone, In, "CTCSS Sql"},
+    {0x91, "get_ctcss_sql", notAvailable, Out, "CTCSS Sql"},
+    {0x92, "set_dcs_sql", setDcsSquelch, In, "DCS Sql"},
+    {0x93, "get_dcs_sql", notAvailable, Out, "DCS Sql"},
+    {'V', "set_vfo", notAvailable, In | NoVfo, "VFO"},
+    {'v', "get_vfo", notAvailable, NoVfo | Out, "VFO"},
+    {'T', "set_ptt", setPtt, In, "PTT"},
+    {'t', "get_ptt", getPtt, Out, "PTT"},
+    {'E', "set_mem", notAvailable, In, "Memory#"},
+    {'e', "get_mem", notAvailable, Out, "Memory#"},
+    {'H', "set_channel", setChannel, In | NoVfo, "Channel"},
+    {'h', "get_channel", notAvailable, In | NoVfo, "Channel", "Read Only"},
+    {'B', "set_bank", notAvailable, In, "Bank"},
+    {'_', "get_info", getInfo, Out | NoVfo, "Info"},
+    {'J', "set_rit", notAvailable, In, "RIT"},
+    {'j', "get_rit", notAvailable, Out, "RIT"},
+    {'Z', "set_xit", notAvailable, In, "XIT"},
+    {'z', "get_xit", notAvailable, Out, "XIT"},
+    {'Y', "set_ant", notAvailable, In, "Antenna", "Option"},
+    {'y', "get_ant", notAvailable, In1 | Out2 | NoVfo, "AntCurr", "Option", "AntTx", "AntRx"},
+    {0x87, "set_powerstat", notAvailable, In | NoVfo, "Power Status"},
+    {0x88, "get_powerstat", getPowerStatus, Out | NoVfo, "Power Status"},
+    {0x89, "send_dtmf", notAvailable, In, "Digits"},
+    {0x8a, "recv_dtmf", notAvailable, Out, "Digits"},
+    {'*', "reset", notAvailable, In, "Reset"},
+    // Raw bytes would reach the radio behind the listener's back.
+    {'w', "send_cmd", notAvailable, In1 | InLine | Out2 | NoVfo, "Cmd", "Reply"},
+    {'W', "send_cmd_rx", notAvailable, In | Out2 | NoVfo, "Cmd", "Reply"},
+    {'b', "send_morse", notAvailable, In | NoVfo | InLine, "Morse"},
+    {0xbb, "stop_morse", notAvailable, 0},
+    {0xbc, "wait_morse", waitMorse, 0},
+    {0x94, "send_voice_mem", notAvailable, In, "Voice Mem#"},
+    {0x8b, "get_dcd", getDcd, Out, "DCD"},
+    {0x8d, "set_twiddle", setTwiddle, In | NoVfo, "Timeout (secs)"},
+    {0x8e, "get_twiddle", getTwiddle, Out | NoVfo, "Timeout (secs)"},
+    {0x97, "uplink", uplink, In | NoVfo, "1=Sub, 2=Main"},
+    {0x95, "set_cache", setCache, In | NoVfo, "Timeout (msecs)"},
+    {0x96, "get_cache", getCache, Out | NoVfo, "Timeout (msecs)"},
+    {'2', "power2mW", powerToMw, In1 | In2 | In3 | Out1 | NoVfo, "Power [0.0..1.0]", "Frequency",
+     "Mode", "Power mW"},
+    {'4', "mW2power", mwToPower, In1 | In2 | In3 | Out1 | NoVfo, "Pwr mW", "Freq", "Mode",
+     "Power [0.0..1.0]"},
+    {'1', "dump_caps", notAvailable, NoVfo},
+    {'3', "dump_conf", dumpConf, NoVfo},
+    {0x8f, "dump_state", dumpState, Out | NoVfo},
+    {ChkVfo, "chk_vfo", checkVfo, NoVfo, "ChkVFO"},
+    {0xf2, "set_vfo_opt", setVfoOption, NoVfo | In, "Status"},
+    {0xf3, "get_vfo_info", getVfoInfo, In1 | NoVfo | Out5, "VFO", "Freq", "Mode", "Width",
+     "Split"},
+    {0xf5, "get_rig_info", notAvailable, NoVfo | Out, "RigInfo"},
+    {0xf4, "get_vfo_list", getVfoList, Out | NoVfo, "VFOs"},
+    {0xf6, "get_modes", notAvailable, Out | NoVfo, "Modes"},
+    {0xf9, "get_clock", getClock, NoVfo},
+    {0xf8, "set_clock", notImplemented, In | NoVfo, "YYYYMMDDHHMMSS.sss+ZZ"},
+    // The utility goes on for its host and its other clients.
+    {0xf1, "halt", notAvailable, NoVfo},
+    {0x8c, "pause", pause, In, "Seconds"},
+    {0x98, "password", invalid, In | NoVfo, "Password"},
+    {0xf7, "get_mode_bandwidths", getModeBandwidths, In | NoVfo, "Mode"},
+    {0xa0, "set_separator", setSeparator, In | NoVfo, "Separator"},
+    {0xa1, "get_separator", getSeparator, NoVfo, "Separator"},
+    {0xa2, "set_lock_mode", setLockMode, In | NoVfo, "Locked"},
+    {0xa3, "get_lock_mode", getLockMode, NoVfo, "Locked"},
+    {0xa4, "send_raw", notAvailable, NoVfo | In1 | In2 | Out3, "Terminator", "Command",
+     "Send raw answer"},
+    {0xa5, "client_version", clientVersion, NoVfo | In1, "Version", "Client version"},
+};
+
+const Command *commandCoded(int code)
+{
+    for (const Command &command : Commands)
+        if (command.cmd == code)
+            return &command;
+    return nullptr;
+}
+
+const Command *commandNamed(const QByteArray &name)
+{
+    for (const Command &command : Commands)
+        if (name == command.name)
+            return &command;
     return nullptr;
 }
 
@@ -129,8 +824,10 @@ const Command *commandOf(const QByteArray &word)
 QByteArray firstCommand(const QByteArray &line)
 {
     QByteArray text = line.trimmed();
+    if (text.startsWith('+'))
+        text = text.mid(1);
     const bool marked = !text.isEmpty() && text.front() != '\\' && text.front() != '_'
-                        && text.front() != '#' && text.front() != '?'
+                        && text.front() != '#' && text.front() != '(' && text.front() != ')'
                         && std::ispunct(static_cast<unsigned char>(text.front()));
     if (marked)
         text = text.mid(1).trimmed();
@@ -138,26 +835,70 @@ QByteArray firstCommand(const QByteArray &line)
     return end < 0 ? text : text.left(end);
 }
 
-RigctlSession::Reply say(const QByteArray &text)
-{
-    RigctlSession::Reply reply;
-    reply.text = text;
-    return reply;
-}
-
 bool printable(const QByteArray &line)
 {
     for (const char c : line)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t')
+            || static_cast<unsigned char>(c) > 0x7e)
             return false;
     return true;
 }
 
+// rigctld's help, from the same table.
+QByteArray usage()
+{
+    QByteArray text = "Commands (some may not be available for this rig):\n";
+    int i = 0;
+    for (const Command &command : Commands) {
+        char head[64];
+        std::snprintf(head, sizeof head, "%c: %-16s(",
+                      std::isprint(command.cmd) ? command.cmd : '?', command.name);
+        text += head;
+        int spaces = 18;
+        QByteArray args;
+        if (command.arg1 && (command.flags & In1))
+            args += command.arg1;
+        if (command.arg2 && (command.flags & In2))
+            args += QByteArray(",") + command.arg2;
+        if (command.arg3 && (command.flags & In3))
+            args += QByteArray(",") + command.arg3;
+        spaces -= int(args.size());
+        text += args;
+        text += (i % 2) ? QByteArray(")\n") : ")" + QByteArray(std::max(spaces - 1, 0), ' ') + ' ';
+        ++i;
+    }
+    text += "\n\nIn interactive mode prefix long command names with '\\', e.g. '\\dump_state'\n\n"
+            "The special command '-' is used to read further commands from standard input\n"
+            "Commands and arguments read from standard input must be white space separated,\n"
+            "comments are allowed, comments start with the # character and continue to the\n"
+            "end of the line.\n";
+    return text;
+}
+
 } // namespace
+
+RigctlSession::Answer::Answer(bool extended, char separator)
+    : m_extended(extended)
+    , m_separator(separator)
+{
+}
+
+void RigctlSession::Answer::value(const char *name, const QByteArray &text)
+{
+    if (m_extended)
+        m_text += QByteArray(name) + ": ";
+    m_text += text + m_separator;
+}
 
 bool RigctlSession::isRigctlCommand(const QByteArray &line)
 {
-    return printable(line) && commandOf(firstCommand(line)) != nullptr;
+    if (!printable(line))
+        return false;
+    const QByteArray first = firstCommand(line);
+    if (first.startsWith('\\'))
+        return commandNamed(first.mid(1)) != nullptr;
+    return first.size() == 1
+           && (first == "q" || first == "Q" || commandCoded(static_cast<unsigned char>(first[0])));
 }
 
 // A browser's request line ("POST / HTTP/1.1") or one of its header lines ("Host: ...").
@@ -173,11 +914,11 @@ QList<QByteArray> RigctlSession::feed(const QByteArray &bytes)
 {
     QList<QByteArray> lines;
     for (const char c : bytes) {
-        if (c == '\n') {
-            if (m_discarding)
-                lines << QByteArray();
-            else
-                lines << (m_partial.endsWith('\r') ? m_partial.chopped(1) : m_partial);
+        const bool afterCr = std::exchange(m_afterCr, c == '\r');
+        if (c == '\n' && afterCr)
+            continue; // the LF of a CRLF
+        if (c == '\n' || c == '\r') {
+            lines << (m_discarding ? QByteArray(MaxLine + 1, Refused) : m_partial);
             m_partial.clear();
             m_discarding = false;
         } else if (!m_discarding) {
@@ -191,252 +932,237 @@ QList<QByteArray> RigctlSession::feed(const QByteArray &bytes)
     return lines;
 }
 
-QByteArray RigctlSession::report(int code) const
+void RigctlSession::take(const QByteArray &line)
 {
-    return QByteArrayLiteral("RPRT ") + QByteArray::number(code) + '\n';
-}
-
-// The plain form gives the values a line each; the extended form (a leading '+') names the
-// command and each value, and ends with the report.
-QByteArray RigctlSession::answer(const QByteArray &name, const QList<QByteArray> &values) const
-{
-    QByteArray text;
-    if (m_extended)
-        text += m_longName + ":\n";
-    for (const QByteArray &value : values)
-        text += (m_extended ? name + ": " : QByteArray()) + value + '\n';
-    if (m_extended)
-        text += report(0);
-    return text;
-}
-
-RigctlSession::Reply RigctlSession::handle(const QByteArray &line, bool keyed)
-{
-    QByteArray text = line.trimmed();
-    m_extended = text.startsWith('+');
-    if (m_extended)
-        text = text.mid(1).trimmed();
-    if (text.isEmpty() || !printable(text))
-        return say(report(InvalidArgument));
-    QList<QByteArray> words = text.split(' ');
-    words.removeAll(QByteArray());
-    QByteArray command = words.takeFirst();
-    // A command is matched by its letter, or by its long name where it has no letter.
-    if (const Command *known = commandOf(command)) {
-        m_longName = known->name;
-        command = known->letter ? QByteArray(1, known->letter) : "\\" + m_longName;
-    } else {
-        m_longName = command;
+    if (m_read > 4096) {
+        m_input.remove(0, m_read);
+        m_read = 0;
     }
+    // A line that is not text, or was too long to keep, is refused whole: none of it reaches
+    // the radio.
+    m_input += (printable(line) && line.size() <= MaxLine ? line : QByteArray(1, Refused)) + '\n';
+}
 
-    if (command == "\\chk_vfo")
-        return say(m_extended ? answer("ChkVFO", {"0"}) : QByteArray("0\n"));
-    if (command == "\\dump_state")
-        return say(dumpState());
-    // Hamlib's own clients ask before each mode change and leave the mode alone unless it is
-    // unlocked; the radio has no such lock.
-    if (command == "\\get_lock_mode")
-        return say(answer("Locked", {"0"}));
-    // rigctld says goodbye with a report, in either form; Hamlib's own client reads it.
-    if (command == "q" || command == "Q") {
-        Reply goodbye = say(report(0));
-        goodbye.action = Reply::Action::Close;
+int RigctlSession::unreadLines() const
+{
+    return int(m_input.mid(m_read).count('\n'));
+}
+
+std::optional<int> RigctlSession::peek(qsizetype at) const
+{
+    if (at >= m_input.size())
+        return std::nullopt;
+    return static_cast<unsigned char>(m_input[at]);
+}
+
+// scanf's %s: blanks skipped (line ends too), then a word.
+std::optional<QByteArray> RigctlSession::word(qsizetype &at) const
+{
+    qsizetype i = at;
+    while (i < m_input.size() && std::isspace(static_cast<unsigned char>(m_input[i])))
+        ++i;
+    if (i >= m_input.size())
+        return std::nullopt;
+    const qsizetype start = i;
+    while (i < m_input.size() && !std::isspace(static_cast<unsigned char>(m_input[i])))
+        ++i;
+    at = i;
+    return m_input.mid(start, i - start);
+}
+
+// fgets: the rest of the line, its end included.
+std::optional<QByteArray> RigctlSession::restOfLine(qsizetype &at) const
+{
+    const qsizetype end = m_input.indexOf('\n', at);
+    if (end < 0)
+        return std::nullopt;
+    const QByteArray line = m_input.mid(at, end - at + 1);
+    at = end + 1;
+    return line;
+}
+
+std::optional<RigctlSession::Reply> RigctlSession::next(const Radio &radio)
+{
+    qsizetype at = m_read;
+    bool extended = m_extended;
+    char separator = m_separator;
+    bool lastWasReturn = m_lastWasReturn;
+    const auto get = [&]() -> std::optional<int> {
+        const auto c = peek(at);
+        if (c)
+            ++at;
+        return c;
+    };
+    const auto commit = [&] {
+        m_read = at;
+        m_extended = extended;
+        m_separator = separator;
+        m_lastWasReturn = lastWasReturn;
+    };
+    const Reply silent;
+
+    int code = 0;
+    for (;;) {
+        auto c = get();
+        if (!c)
+            return std::nullopt;
+        if (*c == '+') {
+            extended = true;
+            if (!(c = get()))
+                return std::nullopt;
+        }
+        if (*c != '\\' && *c != '_' && *c != '#' && *c != '(' && *c != ')' && std::ispunct(*c)) {
+            extended = true;
+            separator = char(*c);
+            if (!(c = get()))
+                return std::nullopt;
+        }
+        if (*c == '\\') {
+            // One character, then a word: the long name.
+            const auto first = get();
+            if (!first)
+                return std::nullopt;
+            const auto rest = word(at);
+            if (!rest)
+                return std::nullopt;
+            const Command *named = commandNamed(QByteArray(1, char(*first)) + *rest);
+            code = named ? named->cmd : 0;
+            break;
+        }
+        if (*c == '\n' || *c == '\r') {
+            if (lastWasReturn) {
+                commit();
+                return silent;
+            }
+            lastWasReturn = true;
+            continue;
+        }
+        code = *c;
+        break;
+    }
+    lastWasReturn = false;
+
+    if (code == Refused) {
+        if (!restOfLine(at))
+            return std::nullopt;
+        commit();
+        return report(InvalidArgument);
+    }
+    if (code == '#') { // a comment, to the end of its line
+        if (!restOfLine(at))
+            return std::nullopt;
+        commit();
+        return silent;
+    }
+    if (code == 'q' || code == 'Q') {
+        commit();
+        Reply goodbye;
+        goodbye.close = true;
+        goodbye.output = [](const QList<QByteArray> &, Answer &) { return 0; };
         return goodbye;
     }
-    if (command == "v")
-        return say(answer("VFO", {"VFOA"}));
-    if (command == "s")
-        return say(answer("Split", {"0"}) + (m_extended ? QByteArray() : "VFOA\n"));
-    // Split off is what the radio has; the FT-847's split needs its satellite mode.
-    if (command == "S" && !words.isEmpty() && words.size() <= 2)
-        return say(report(words.first() == "0" ? 0 : NotAvailable));
-    if (command == "f" || command == "m") {
-        Reply read;
-        read.action = Reply::Action::ReadStatus;
-        read.wantsMode = command == "m";
-        return read;
+    if (code == '?') {
+        commit();
+        Reply help = raw(usage());
+        help.command = '?';
+        return help;
     }
-    if (command == "t")
-        return say(answer("PTT", {keyed ? "1" : "0"}));
-    if (command == "F" && words.size() == 1) {
-        bool ok = false;
-        const double hz = words.first().toDouble(&ok);
-        if (!ok || !Ft847::tunable(hz))
-            return say(report(InvalidArgument));
-        Reply tune;
-        tune.action = Reply::Action::SetFrequency;
-        tune.hz = std::uint64_t(hz);
-        return tune;
+    const Command *command = commandCoded(code);
+    if (!command) { // rigctld answers nothing to what it does not know
+        commit();
+        return silent;
     }
-    if (command == "M" && !words.isEmpty() && words.size() <= 2)
-        return setMode(words);
-    if (command == "T" && words.size() == 1) {
-        bool ok = false;
-        const int state = words.first().toInt(&ok);
-        if (!ok)
-            return say(report(InvalidArgument));
-        // Hamlib's values: 0 receive; 1 transmit, 2 from the microphone, 3 with data (WSJT-X),
-        // all three keyed the same way. Anything else keys nothing.
-        if (state < 0 || state > 3)
-            return say(report(InvalidArgument));
-        Reply change;
-        change.action = state != 0 ? Reply::Action::Key : Reply::Action::Release;
-        return change;
+
+    Call call{*command, {}, Target::Current, true, radio, m_state};
+    QByteArray vfoWord;
+    if (!(command->flags & NoVfo) && m_state.vfoOption) {
+        if (!get())
+            return std::nullopt;
+        const auto vfo = word(at);
+        if (!vfo)
+            return std::nullopt;
+        const VfoName *named = vfoNamed(*vfo);
+        vfoWord = named ? QByteArray(named->name) : *vfo;
+        call.targetKnown = named && named->target;
+        call.target = call.targetKnown ? *named->target : Target::Current;
     }
-    return say(report(NotAvailable));
-}
-
-namespace {
-
-// The radio's filters, as Hamlib describes them for the FT-847: the normal passband of each
-// mode, and the narrow one where it has one.
-int normalPassband(Ft847::Mode mode)
-{
-    switch (mode) {
-    case Ft847::Mode::Am:
-        return 9000;
-    case Ft847::Mode::Fm:
-        return 15000;
-    default:
-        return 2200;
+    int given = 0;
+    if ((command->flags & InLine) && (command->flags & In1) && command->arg1) {
+        auto line = restOfLine(at);
+        if (line && *line == "\n")
+            line = restOfLine(at);
+        if (!line)
+            return std::nullopt;
+        line->chop(1);
+        call.arg[0] = (code == 'b' || !line->startsWith(' ')) ? *line : line->mid(1);
+        given = 1;
+    } else if ((command->flags & In1) && command->arg1) {
+        if (!get())
+            return std::nullopt;
+        const auto arg = word(at);
+        if (!arg)
+            return std::nullopt;
+        call.arg[0] = *arg;
+        given = 1;
     }
-}
-
-std::optional<Ft847::Mode> narrowOf(Ft847::Mode mode)
-{
-    switch (mode) {
-    case Ft847::Mode::Cw:
-        return Ft847::Mode::CwNarrow;
-    case Ft847::Mode::Cwr:
-        return Ft847::Mode::CwrNarrow;
-    case Ft847::Mode::Am:
-        return Ft847::Mode::AmNarrow;
-    case Ft847::Mode::Fm:
-        return Ft847::Mode::FmNarrow;
-    default:
-        return std::nullopt;
+    const bool more = given && !call.arg[0].startsWith('?');
+    if (more && (command->flags & In2) && command->arg2) {
+        if (!get())
+            return std::nullopt;
+        const auto arg = word(at);
+        if (!arg)
+            return std::nullopt;
+        call.arg[1] = *arg;
+        given = 2;
     }
-}
-
-// Hamlib's name and passband of what the radio is in.
-std::pair<QByteArray, int> hamlibMode(Ft847::Mode mode)
-{
-    switch (mode) {
-    case Ft847::Mode::Lsb:
-        return {"LSB", 2200};
-    case Ft847::Mode::Usb:
-        return {"USB", 2200};
-    case Ft847::Mode::Cw:
-        return {"CW", 2200};
-    case Ft847::Mode::Cwr:
-        return {"CWR", 2200};
-    case Ft847::Mode::Am:
-        return {"AM", 9000};
-    case Ft847::Mode::Fm:
-        return {"FM", 15000};
-    case Ft847::Mode::CwNarrow:
-        return {"CW", 500};
-    case Ft847::Mode::CwrNarrow:
-        return {"CWR", 500};
-    case Ft847::Mode::AmNarrow:
-        return {"AM", 2200};
-    case Ft847::Mode::FmNarrow:
-        return {"FM", 9000};
+    if (more && (command->flags & In3) && command->arg3) {
+        const auto arg = word(at);
+        if (!arg)
+            return std::nullopt;
+        call.arg[2] = *arg;
+        given = 3;
     }
-    return {"USB", 2200};
+    commit();
+
+    Reply reply = command->handler(call);
+    reply.command = command->cmd;
+    reply.reportsOutput = command->flags & Out;
+    if (m_extended && command->cmd != ChkVfo) {
+        reply.header = QByteArray(command->name) + ':';
+        if (m_state.vfoOption)
+            reply.header += ' ' + (vfoWord.isEmpty() ? QByteArray("currVFO") : vfoWord);
+        for (int i = 0; i < given; ++i)
+            reply.header += ' ' + call.arg[i];
+        reply.header += m_separator;
+    }
+    return reply;
 }
 
-} // namespace
-
-// The radio has no data modes of its own: PKTUSB, PKTLSB and PKTFM are USB, LSB and FM with
-// the sound card on the data socket. A passband below the mode's normal one picks the narrow
-// filter where the mode has one; 0 and -1 ask for the normal one.
-RigctlSession::Reply RigctlSession::setMode(const QList<QByteArray> &words)
+QByteArray RigctlSession::finish(const Reply &reply, int code, const QList<QByteArray> &answers)
 {
-    static const QHash<QByteArray, Ft847::Mode> modes{
-        {"LSB", Ft847::Mode::Lsb},    {"USB", Ft847::Mode::Usb},    {"CW", Ft847::Mode::Cw},
-        {"CWR", Ft847::Mode::Cwr},    {"AM", Ft847::Mode::Am},      {"FM", Ft847::Mode::Fm},
-        {"PKTLSB", Ft847::Mode::Lsb}, {"PKTUSB", Ft847::Mode::Usb}, {"PKTFM", Ft847::Mode::Fm}};
-    const QByteArray name = words.first().toUpper();
-    const auto found = modes.constFind(name);
-    bool ok = true;
-    const int passband = words.size() == 2 ? words.last().toInt(&ok) : 0;
-    if (found == modes.cend() || !ok)
-        return say(report(InvalidArgument));
-    Ft847::Mode mode = *found;
-    if (passband > 0 && passband < normalPassband(mode))
-        mode = narrowOf(mode).value_or(mode);
-    m_setName = name;
-    m_setMode = mode;
-    m_haveSet = true;
-    Reply change;
-    change.action = Reply::Action::SetMode;
-    change.mode = mode;
-    return change;
-}
-
-QByteArray RigctlSession::doneAnswer(bool carriedOut) const
-{
-    return (m_extended ? m_longName + ":\n" : QByteArray()) + report(carriedOut ? 0 : IoError);
-}
-
-QByteArray RigctlSession::statusAnswer(const Reply &asked, bool ok,
-                                       const Ft847::Status &status) const
-{
-    if (!ok)
-        return doneAnswer(false);
-    if (!asked.wantsMode)
-        return answer("Frequency", {QByteArray::number(quint64(status.hz))});
-    auto [name, passband] = hamlibMode(status.mode);
-    if (m_haveSet && status.mode == m_setMode)
-        name = m_setName;
-    if (!m_extended)
-        return name + '\n' + QByteArray::number(passband) + '\n';
-    return m_longName + ":\nMode: " + name + "\nPassband: " + QByteArray::number(passband) + '\n'
-           + report(0);
-}
-
-// Protocol version 1, as rigctld gives it: the ranges, modes, steps and filters of an FT-847
-// (mode bits AM 0x1, CW 0x2, USB 0x4, LSB 0x8, FM 0x20, CWR 0x80, and PKTLSB 0x400, PKTUSB
-// 0x800, PKTFM 0x1000, which it takes as LSB, USB and FM), PTT by CAT.
-QByteArray RigctlSession::dumpState()
-{
-    return QByteArrayLiteral("1\n"    // protocol version
-                             "1001\n" // rig model: FT-847
-                             "0\n"    // ITU region
-                             "100000.000000 30000000.000000 0x1caf -1 -1 0x3 0x1\n"
-                             "36000000.000000 76000000.000000 0x1caf -1 -1 0x3 0x1\n"
-                             "108000000.000000 174000000.000000 0x1caf -1 -1 0x3 0x1\n"
-                             "420000000.000000 512000000.000000 0x1caf -1 -1 0x3 0x1\n"
-                             "0 0 0 0 0 0 0\n"
-                             "1800000.000000 54000000.000000 0x1caf 5000 100000 0x3 0x1\n"
-                             "144000000.000000 148000000.000000 0x1caf 1000 50000 0x3 0x1\n"
-                             "430000000.000000 450000000.000000 0x1caf 1000 50000 0x3 0x1\n"
-                             "0 0 0 0 0 0 0\n"
-                             "0x1caf 10\n"
-                             "0 0\n"
-                             "0xc8e 2200\n" // SSB, CW, CWR and their data modes
-                             "0x82 500\n"
-                             "0x1 9000\n"
-                             "0x1 2200\n"
-                             "0x1020 15000\n"
-                             "0x1020 9000\n"
-                             "0 0\n"
-                             "0\n0\n0\n0\n" // max RIT, XIT, IF shift, announces
-                             "\n\n"         // preamps, attenuators
-                             "0x0\n0x0\n0x0\n0x0\n0x0\n0x0\n"
-                             "vfo_ops=0x0\n"
-                             "ptt_type=0x1\n"
-                             "targetable_vfo=0x0\n"
-                             "has_set_vfo=0\n"
-                             "has_get_vfo=1\n"
-                             "has_set_freq=1\n"
-                             "has_get_freq=1\n"
-                             "has_set_conf=0\n"
-                             "has_get_conf=0\n"
-                             "has_power2mW=0\n"
-                             "has_mW2power=0\n"
-                             "timeout=1000\n"
-                             "rig_model=1001\n"
-                             "done\n");
+    if (!reply.output)
+        return {};
+    if (reply.close)
+        return "RPRT 0\n"; // rigctld says goodbye with a report, in either form
+    Answer answer(m_extended, m_separator);
+    answer.raw(reply.header);
+    if (code == 0)
+        code = reply.output(answers, answer);
+    QByteArray text = answer.text();
+    if (reply.command == '?')
+        return text;
+    const auto reset = [this] {
+        m_extended = false;
+        m_separator = '\n';
+    };
+    if (code != 0) {
+        text += "RPRT " + QByteArray::number(code) + '\n';
+        reset();
+    } else if (reply.command != ChkVfo && (m_extended || !reply.reportsOutput)) {
+        text += "RPRT 0\n";
+        reset();
+    }
+    if (m_separator != '\n')
+        text += '\n';
+    return text;
 }

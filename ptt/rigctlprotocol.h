@@ -1,23 +1,74 @@
 #pragma once
 
-#include "ptt/ft847cat.h"
+#include "ptt/ft847rig.h"
 
 #include <QByteArray>
 #include <QList>
-#include <cstdint>
+#include <functional>
+#include <optional>
 
 // Hamlib's NET rigctl protocol, the one rigctld serves and "Hamlib NET rigctl" clients (WSJT-X,
-// fldigi, JS8Call...) speak, without sockets: one newline-ended command a line, one answer each.
-// A command either is answered at once or asks something of the radio (keying, frequency,
-// mode); its answer is then made from what the radio did.
+// fldigi, JS8Call, Gpredict...) speak, without sockets, read as rigctld 4.5 reads it: commands
+// by letter or \long_name, several on a line, an argument missing from a line taken from the
+// next, the extended answer form ('+', or a separator such as ';'). A command is answered at
+// once or asks something of the radio; its answer is then made from what the radio said.
 class RigctlSession
 {
 public:
     static constexpr int MaxLine = 1024;
+    // Stands for a line refused whole.
+    static constexpr char Refused = '\x01';
     // Hamlib's error codes.
     static constexpr int InvalidArgument = -1; // RIG_EINVAL
-    static constexpr int IoError = -6;         // RIG_EIO
     static constexpr int NotAvailable = -11;   // RIG_ENAVAIL
+
+    // What the radio is doing, as a command finds it.
+    struct Radio
+    {
+        bool keyed = false; // its lines are up
+        bool satellite = false;
+        Ft847::Status current;  // what the current VFO was last told or said
+        Ft847::Status transmit; // and the transmit VFO
+    };
+
+    // One thing a command asks: a request to the radio, the lines up or down, or a wait.
+    struct Step
+    {
+        enum class Kind { Radio, Key, Release, Wait };
+        Kind kind = Kind::Radio;
+        Ft847Rig::Request request;
+        int waitMs = 0;
+    };
+
+    // How the answer is written: each value named in the extended form.
+    class Answer
+    {
+    public:
+        Answer(bool extended, char separator);
+        void value(const char *name, const QByteArray &text);
+        void raw(const QByteArray &text) { m_text += text; }
+        QByteArray text() const { return m_text; }
+        bool extended() const { return m_extended; }
+        char separator() const { return m_separator; }
+
+    private:
+        QByteArray m_text;
+        bool m_extended;
+        char m_separator;
+    };
+    // Writes what a command says from the radio's answers (one per read, in order); returns
+    // Hamlib's code for the command.
+    using Output = std::function<int(const QList<QByteArray> &answers, Answer &answer)>;
+
+    struct Reply
+    {
+        QList<Step> steps;
+        Output output;
+        QByteArray header; // the extended form's: the command and its arguments
+        unsigned char command = 0;
+        bool reportsOutput = false; // a command with values gives no report after them
+        bool close = false;         // the client said goodbye
+    };
 
     // A line whose first command is one of rigctld's, whether or not this radio has it: what a
     // rig client's first line is.
@@ -25,40 +76,46 @@ public:
     // A line of an HTTP request: what a web page makes a browser send, never a rig client.
     static bool isHttp(const QByteArray &line);
 
-    // Takes bytes from the client; returns the complete lines in order, without CR or LF. A line
-    // longer than MaxLine is dropped whole and stands as an empty line (answered as invalid).
+    // Takes bytes from the client; returns the complete lines in order (ended by LF, CR or
+    // CRLF), without their ends. A line longer than MaxLine is dropped whole; a line of Refused
+    // stands for it.
     QList<QByteArray> feed(const QByteArray &bytes);
+    // A line to read commands from.
+    void take(const QByteArray &line);
+    // Lines taken and not yet read to their end.
+    int unreadLines() const;
 
-    struct Reply
+    // The next whole command in what was taken; nothing while the next is not complete yet.
+    std::optional<Reply> next(const Radio &radio);
+    // Its answer, once its steps are done: `code` 0 with the radio's answers, or the failure.
+    QByteArray finish(const Reply &reply, int code, const QList<QByteArray> &answers);
+
+    // What one command sees of the session and the radio, and what it leaves to the next.
+    struct State
     {
-        enum class Action { Answer, Key, Release, SetFrequency, SetMode, ReadStatus, Close };
-        Action action = Action::Answer;
-        QByteArray text;        // the answer of Answer, the goodbye of Close
-        std::uint64_t hz = 0;   // SetFrequency
-        Ft847::Mode mode{};     // SetMode
-        bool wantsMode = false; // ReadStatus: for "m" rather than "f"
+        bool vfoOption = false;  // every command names its VFO first
+        bool checkedVfo = false; // \chk_vfo was asked: \dump_state says all
+        bool locked = false;     // \set_lock_mode
+        int cacheMs = 500;
+        int twiddleS = 0;
+        // The mode name this client last set, and what the radio made of it: a client that
+        // asked for PKTUSB is told PKTUSB while the radio is in the USB that stands for it.
+        QByteArray setName;
+        std::optional<Ft847::Mode> setMode;
     };
-    // `keyed`: the radio's lines are up, for "t".
-    Reply handle(const QByteArray &line, bool keyed);
-
-    // The answers to what the radio was asked, once it has been carried out or has failed.
-    QByteArray doneAnswer(bool carriedOut) const;
-    QByteArray statusAnswer(const Reply &asked, bool ok, const Ft847::Status &status) const;
-
-    static QByteArray dumpState();
 
 private:
-    QByteArray answer(const QByteArray &name, const QList<QByteArray> &values) const;
-    QByteArray report(int code) const;
-    Reply setMode(const QList<QByteArray> &words);
+    std::optional<int> peek(qsizetype at) const;
+    std::optional<QByteArray> word(qsizetype &at) const;
+    std::optional<QByteArray> restOfLine(qsizetype &at) const;
 
     QByteArray m_partial;
     bool m_discarding = false;
-    bool m_extended = false; // the command in hand asked for the extended answer form
-    QByteArray m_longName;   // its long name, for that form
-    // The mode name this client last set and what the radio made of it: a client that asked
-    // for PKTUSB is told PKTUSB while the radio is in the USB that stands for it.
-    QByteArray m_setName;
-    Ft847::Mode m_setMode{};
-    bool m_haveSet = false;
+    bool m_afterCr = false;
+    QByteArray m_input; // lines taken, each ended by LF
+    qsizetype m_read = 0;
+    bool m_extended = false;
+    char m_separator = '\n';
+    bool m_lastWasReturn = true;
+    State m_state;
 };

@@ -201,15 +201,17 @@ void TestRigctl::badInputAnsweredNotKept_data()
                                 << QByteArray("RPRT -1\n");
     QTest::newRow("binary") << QByteArrayList{QByteArray("\x00\xff\x01 T 1\n", 8)}
                             << QByteArray("RPRT -1\n");
-    QTest::newRow("unknown") << QByteArrayList{"\\get_level RFPOWER\n"} << QByteArray("RPRT -11\n");
-    QTest::newRow("T without value") << QByteArrayList{"T\n"} << QByteArray("RPRT -11\n");
+    QTest::newRow("level it lacks") << QByteArrayList{"\\get_level RFPOWER\n"}
+                                    << QByteArray("RPRT -1\n");
+    // The value missing from T's line is the next line's first word.
+    QTest::newRow("T, then a word") << QByteArrayList{"T\n", "on\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("F nan") << QByteArrayList{"F nan\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("F inf") << QByteArrayList{"F inf\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("F between bands") << QByteArrayList{"F 31000000\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("mode it has not") << QByteArrayList{"M RTTY 0\n"} << QByteArray("RPRT -1\n");
-    QTest::newRow("split on") << QByteArrayList{"S 1 VFOB\n"} << QByteArray("RPRT -11\n");
+    QTest::newRow("split 2") << QByteArrayList{"S 2 Sub\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("extended form")
-        << QByteArrayList{"+\\get_vfo\n"} << QByteArray("get_vfo:\nVFO: VFOA\nRPRT 0\n");
+        << QByteArrayList{"+\\get_vfo\n"} << QByteArray("get_vfo:\nRPRT -11\n");
 }
 
 // Nothing a rig client sends crashes the listener, grows without bound, tunes or keys the radio
@@ -230,7 +232,7 @@ void TestRigctl::badInputAnsweredNotKept()
     if (expected.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 5000);
     else
-        QCOMPARE(ask(client, "v\n"), QByteArray("VFOA\n"));
+        QCOMPARE(ask(client, "\\chk_vfo\n"), QByteArray("0\n"));
     QCOMPARE(Shape1(*m_form)->FillColor(), QColor(0, 255, 0));
     QCOMPARE(m_sim.named("frame").size(), frames);
 }
@@ -357,10 +359,10 @@ void TestRigctl::oneRadioForEveryClient()
     for (int i = 0; i < 8; ++i) {
         clients.push_back(std::make_unique<QTcpSocket>());
         QVERIFY(connectClient(*clients.back()));
-        clients.back()->write("F " + QByteArray::number(7000000 + 10 * i) + "\nv\n");
+        clients.back()->write("F " + QByteArray::number(7000000 + 10 * i) + "\n\\chk_vfo\n");
     }
     for (auto &client : clients)
-        QCOMPARE(answer(*client, 2), "RPRT 0\nVFOA\n");
+        QCOMPARE(answer(*client, 2), "RPRT 0\n0\n");
     const QByteArray last = QByteArray::number(m_sim.named("frequency").last().value("hz").toInt());
     for (auto &client : clients)
         QCOMPARE(ask(*client, "f\n"), last + "\n");
@@ -421,7 +423,7 @@ void TestRigctl::seventeenthClientRefused()
     for (int i = 0; i < RigctlListener::MaxClients; ++i) {
         clients.push_back(std::make_unique<QTcpSocket>());
         QVERIFY(connectClient(*clients.back()));
-        QCOMPARE(ask(*clients.back(), "v\n"), QByteArray("VFOA\n"));
+        QCOMPARE(ask(*clients.back(), "\\chk_vfo\n"), QByteArray("0\n"));
     }
     QTcpSocket refused; // told why, then closed at once
     refused.connectToHost(QHostAddress::LocalHost, m_port);
@@ -433,7 +435,7 @@ void TestRigctl::seventeenthClientRefused()
     QCOMPARE(clients.back()->readAll(), QByteArray("RPRT 0\n"));
     QTcpSocket next;
     QVERIFY(connectClient(next));
-    QCOMPARE(ask(next, "v\n"), QByteArray("VFOA\n"));
+    QCOMPARE(ask(next, "\\chk_vfo\n"), QByteArray("0\n"));
 }
 
 // direwolf, headless, as a real packet station: its beacon keys and releases the radio through

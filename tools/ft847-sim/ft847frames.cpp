@@ -31,33 +31,15 @@ QString toneSwitch(std::uint8_t how)
 
 } // namespace
 
-// The names the log and --mode use.
+// The names the log and --mode use: Hamlib's, in lower case, "narrow" after a narrow filter's.
 QString ft847ModeName(std::uint8_t mode)
 {
-    switch (mode) {
-    case 0x00:
-        return QStringLiteral("lsb");
-    case 0x01:
-        return QStringLiteral("usb");
-    case 0x02:
-        return QStringLiteral("cw");
-    case 0x03:
-        return QStringLiteral("cwr");
-    case 0x04:
-        return QStringLiteral("am");
-    case 0x08:
-        return QStringLiteral("fm");
-    case 0x82:
-        return QStringLiteral("cw narrow");
-    case 0x83:
-        return QStringLiteral("cwr narrow");
-    case 0x84:
-        return QStringLiteral("am narrow");
-    case 0x88:
-        return QStringLiteral("fm narrow");
-    default:
+    const auto known = Ft847::modeFromCode(mode);
+    if (!known)
         return QString();
-    }
+    const Ft847::ModeInfo &info = Ft847::modeInfo(*known);
+    return QString::fromLatin1(info.name).toLower()
+           + (info.narrow ? QStringLiteral(" narrow") : QString());
 }
 
 std::optional<std::uint8_t> ft847ModeFromName(const QString &name)
