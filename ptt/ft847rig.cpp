@@ -94,8 +94,10 @@ void Ft847Rig::applied(const QByteArray &frame)
         if (const auto hz = Ft847::frequencyFromBcd(frame.left(4)))
             vfo.hz = *hz;
     } else if ((opcode & 0x0f) == Ft847::Opcode::SetMode) {
-        if (const auto mode = Ft847::modeFromCode(static_cast<std::uint8_t>(frame.at(0))))
+        if (const auto mode = Ft847::modeFromCode(static_cast<std::uint8_t>(frame.at(0)))) {
             vfo.mode = *mode;
+            m_modeKnown[std::size_t(vfoOf(opcode)) >> 4] = true;
+        }
     }
 }
 
@@ -161,6 +163,7 @@ bool Ft847Rig::takeAnswer()
     if (!status)
         return false;
     knownOf(vfoOf(opcodeOf(m_readFrame))) = *status;
+    m_modeKnown[std::size_t(vfoOf(opcodeOf(m_readFrame))) >> 4] = true;
     m_answer = answer;
     if (m_silent) {
         m_silent = false;

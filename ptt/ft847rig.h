@@ -51,6 +51,10 @@ public:
     Ft847::Vfo vfoFor(Target target) const;
     // What a VFO was last told or last said.
     const Ft847::Status &known(Ft847::Vfo vfo) const;
+    // Its mode was set or read here, and nothing else has set it since.
+    bool modeKnown(Ft847::Vfo vfo) const { return m_modeKnown[std::size_t(vfo) >> 4]; }
+    // Something besides these requests set the main VFO's mode.
+    void forgetMode() { m_modeKnown[0] = false; }
 
 private:
     struct Job
@@ -80,6 +84,7 @@ private:
     QByteArray m_answer;
     QTimer m_readTimer;
     // The main, satellite receive and satellite transmit VFOs.
+    std::array<bool, 3> m_modeKnown{};
     std::array<Ft847::Status, 3> m_known{{{14074000, Ft847::Mode::Usb},
                                           {14074000, Ft847::Mode::Usb},
                                           {14074000, Ft847::Mode::Usb}}};

@@ -104,6 +104,7 @@ bool PttSwitch::transmit()
     step([&] { m_port.setRTSEnable(true); });
     step([&] { m_port.setDTREnable(true); });
     step([&] { m_port.Output(Frames::Transmit); });
+    Q_EMIT modeFrameSent();
     step([&] { m_port.releaseOutput(); });
     if (!step.failed()) {
         m_window.setIndicatorColor(Red);
@@ -207,6 +208,7 @@ void PttSwitch::sendReceiveFrame()
         std::chrono::steady_clock::now() - m_linesDropped;
     ResumeNext step;
     step([&] { m_port.Output(Frames::Receive); });
+    Q_EMIT modeFrameSent();
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
     logPortFailures("receive frame", step.errors());

@@ -67,6 +67,8 @@ public:
 Q_SIGNALS:
     // A transmit ran past the time-out; the radio is being put back in receive.
     void transmitTimedOut(int seconds);
+    // The window's transmit or receive frame went out: the radio's mode is its now.
+    void modeFrameSent();
 
 private:
     // Why the settling wait's event loop returned.

@@ -14,6 +14,7 @@ RigctlListener::RigctlListener(PttSwitch &ptt, CommControl &port, QObject *paren
     , m_rig(port)
 {
     connect(&m_server, &RigctlServer::arrived, this, &RigctlListener::arrived);
+    connect(&m_ptt, &PttSwitch::modeFrameSent, this, [this] { m_rig.forgetMode(); });
 }
 
 // The clients' connections close with the listener; nothing is left to hear of them.
@@ -204,11 +205,9 @@ void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
     serve(client);
 }
 
-RigctlSession::Radio RigctlListener::radio() const
+RigctlSession::Radio RigctlListener::radio()
 {
-    return {m_ptt.linesHigh(), m_rig.satellite(),
-            m_rig.known(m_rig.vfoFor(Ft847Rig::Target::Current)),
-            m_rig.known(m_rig.vfoFor(Ft847Rig::Target::Transmit))};
+    return {m_ptt.linesHigh(), &m_rig, &m_splitVfo};
 }
 
 // One command at a time per client, in order. A command the radio must answer leaves the client

@@ -77,7 +77,7 @@ private:
     void read(const ClientPtr &client, const QByteArray &bytes);
     void serve(const ClientPtr &client);
     void send(const ClientPtr &client, const QByteArray &answer);
-    RigctlSession::Radio radio() const;
+    RigctlSession::Radio radio();
     void step(const ClientPtr &client);
     void complete(const ClientPtr &client, int code);
     void drop(Client &client, QSet<QString> &told, const char *why);
@@ -92,6 +92,7 @@ private:
     QList<Subnet> m_allowed;
     QHash<RigctlConnection *, ClientPtr> m_clients;
     bool m_fullReported = false;
+    QByteArray m_splitVfo = "Sub";
     QSet<QString> m_toldNotAllowed;
     QSet<QString> m_toldNotRigClient;
     QSet<QString> m_toldUnruly; // flooding or not reading

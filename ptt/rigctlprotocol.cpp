@@ -160,7 +160,7 @@ struct ModeChoice
     std::optional<Ft847::Mode> mode;
 };
 ModeChoice chooseMode(Call &call, const QByteArray &nameText, const QByteArray &widthText,
-                      const Ft847::Status &known)
+                      std::optional<Ft847::Mode> known)
 {
     QByteArray name = nameText.toUpper();
     const QByteArray asked = name;
@@ -172,12 +172,10 @@ ModeChoice chooseMode(Call &call, const QByteArray &nameText, const QByteArray &
         return {RigctlSession::InvalidArgument, std::nullopt};
     const Ft847::ModeInfo *narrow = Ft847::modeNamed(name, true);
     const Ft847::ModeInfo *chosen = nullptr;
-    if (*width == -1) {
-        if (Ft847::modeInfo(known.mode).name == QByteArray(normal->name))
-            chosen = nullptr;
-        else
-            chosen = normal;
-    } else if (*width == 0 || *width == normal->passband) {
+    // The filter as it is, in the mode the radio is in: nothing to tell.
+    if (*width == -1 && known && Ft847::modeInfo(*known).name == QByteArray(name)) {
+        chosen = nullptr;
+    } else if (*width == -1 || *width == 0 || *width == normal->passband) {
         chosen = normal;
     } else if (narrow && *width == narrow->passband) {
         chosen = narrow;
@@ -185,7 +183,7 @@ ModeChoice chooseMode(Call &call, const QByteArray &nameText, const QByteArray &
         return {RigctlSession::InvalidArgument, std::nullopt};
     }
     call.state.setName = asked;
-    call.state.setMode = chosen ? chosen->mode : known.mode;
+    call.state.setMode = chosen ? chosen->mode : known;
     if (!chosen)
         return {};
     return {0, chosen->mode};
@@ -216,7 +214,7 @@ Reply notImplemented(Call &)
 // In satellite mode the radio's VFOs are the satellite ones, and a VFO it lacks is refused.
 bool vfoRefused(const Call &call)
 {
-    return !call.targetKnown && call.radio.satellite;
+    return !call.targetKnown && call.radio.rig->satellite();
 }
 
 Reply setFrequencyOf(Call &call, Target target, const QByteArray &text)
@@ -270,9 +268,15 @@ std::optional<Step> modeStep(Call &call, Target target, const QByteArray &name,
         *code = RigctlSession::InvalidArgument;
         return std::nullopt;
     }
-    const Ft847::Status &known =
-        target == Target::Transmit ? call.radio.transmit : call.radio.current;
-    const ModeChoice choice = chooseMode(call, name, width, known);
+    // Split frequency and mode switch satellite mode on first: the mode is then the satellite
+    // transmit VFO's.
+    const Ft847Rig &rig = *call.radio.rig;
+    const Ft847::Vfo vfo = target == Target::Transmit && !rig.satellite() && call.command.cmd == 'K'
+                               ? Ft847::Vfo::SatTx
+                               : rig.vfoFor(target);
+    const ModeChoice choice =
+        chooseMode(call, name, width, rig.modeKnown(vfo) ? std::optional(rig.known(vfo).mode)
+                                                         : std::nullopt);
     *code = choice.code;
     if (!choice.mode)
         return std::nullopt;
@@ -316,8 +320,11 @@ Reply getMode(Call &call)
 Reply setSplitFrequency(Call &call)
 {
     Reply reply = setFrequencyOf(call, Target::Transmit, call.arg[0]);
-    if (!reply.steps.isEmpty() && !call.radio.satellite)
+    if (!reply.steps.isEmpty() && !call.radio.rig->satellite()) {
         reply.steps.prepend(radioStep(Ft847::Opcode::SatelliteOn));
+        if (call.radio.splitVfo)
+            *call.radio.splitVfo = "Sub";
+    }
     return reply;
 }
 
@@ -371,13 +378,21 @@ Reply setSplitVfo(Call &call)
     if (!split || (*split != 0 && *split != 1) || !tx || tx->name == QByteArray("None"))
         return report(RigctlSession::InvalidArgument);
     Reply reply = report(0);
+    const QByteArray txName = tx->target == Target::Current ? "Main" : "Sub";
+    QByteArray *splitVfo = call.radio.splitVfo;
+    // As it is already: nothing to tell the radio.
+    if ((*split != 0) == call.radio.rig->satellite() && splitVfo && *splitVfo == txName)
+        return reply;
     reply.steps << radioStep(*split ? Ft847::Opcode::SatelliteOn : Ft847::Opcode::SatelliteOff);
+    if (splitVfo)
+        *splitVfo = txName;
     return reply;
 }
 
 Reply getSplitVfo(Call &call)
 {
-    return values({{"Split", call.radio.satellite ? "1" : "0"}, {"TX VFO", "Sub"}});
+    const QByteArray vfo = call.radio.splitVfo ? *call.radio.splitVfo : QByteArray("Sub");
+    return values({{"Split", call.radio.rig->satellite() ? "1" : "0"}, {"TX VFO", vfo}});
 }
 
 Reply setPtt(Call &call)
@@ -620,7 +635,7 @@ Reply getVfoInfo(Call &call)
     const VfoName *vfo = vfoNamed(call.arg[0]);
     if (!vfo || !vfo->target)
         return report(RigctlSession::InvalidArgument);
-    const bool split = call.radio.satellite;
+    const bool split = call.radio.rig->satellite();
     return readOf(*vfo->target, [split](const Ft847::Status &status, Answer &answer) {
         const Ft847::ModeInfo &mode = Ft847::modeInfo(status.mode);
         answer.value("Freq", QByteArray::number(quint64(status.hz)));
@@ -844,37 +859,6 @@ bool printable(const QByteArray &line)
     return true;
 }
 
-// rigctld's help, from the same table.
-QByteArray usage()
-{
-    QByteArray text = "Commands (some may not be available for this rig):\n";
-    int i = 0;
-    for (const Command &command : Commands) {
-        char head[64];
-        std::snprintf(head, sizeof head, "%c: %-16s(",
-                      std::isprint(command.cmd) ? command.cmd : '?', command.name);
-        text += head;
-        int spaces = 18;
-        QByteArray args;
-        if (command.arg1 && (command.flags & In1))
-            args += command.arg1;
-        if (command.arg2 && (command.flags & In2))
-            args += QByteArray(",") + command.arg2;
-        if (command.arg3 && (command.flags & In3))
-            args += QByteArray(",") + command.arg3;
-        spaces -= int(args.size());
-        text += args;
-        text += (i % 2) ? QByteArray(")\n") : ")" + QByteArray(std::max(spaces - 1, 0), ' ') + ' ';
-        ++i;
-    }
-    text += "\n\nIn interactive mode prefix long command names with '\\', e.g. '\\dump_state'\n\n"
-            "The special command '-' is used to read further commands from standard input\n"
-            "Commands and arguments read from standard input must be white space separated,\n"
-            "comments are allowed, comments start with the # character and continue to the\n"
-            "end of the line.\n";
-    return text;
-}
-
 } // namespace
 
 RigctlSession::Answer::Answer(bool extended, char separator)
@@ -1061,12 +1045,6 @@ std::optional<RigctlSession::Reply> RigctlSession::next(const Radio &radio)
         goodbye.output = [](const QList<QByteArray> &, Answer &) { return 0; };
         return goodbye;
     }
-    if (code == '?') {
-        commit();
-        Reply help = raw(usage());
-        help.command = '?';
-        return help;
-    }
     const Command *command = commandCoded(code);
     if (!command) { // rigctld answers nothing to what it does not know
         commit();
@@ -1149,8 +1127,6 @@ QByteArray RigctlSession::finish(const Reply &reply, int code, const QList<QByte
     if (code == 0)
         code = reply.output(answers, answer);
     QByteArray text = answer.text();
-    if (reply.command == '?')
-        return text;
     const auto reset = [this] {
         m_extended = false;
         m_separator = '\n';

@@ -26,9 +26,9 @@ public:
     struct Radio
     {
         bool keyed = false; // its lines are up
-        bool satellite = false;
-        Ft847::Status current;  // what the current VFO was last told or said
-        Ft847::Status transmit; // and the transmit VFO
+        const Ft847Rig *rig = nullptr;
+        // The transmit VFO a client last named for split, as every client is told it.
+        QByteArray *splitVfo = nullptr;
     };
 
     // One thing a command asks: a request to the radio, the lines up or down, or a wait.

@@ -206,7 +206,7 @@ void TestRfc2217Peers::simAnswersHamlib()
         if (QStandardPaths::findExecutable(program).isEmpty())
             QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(program)));
     SimProcess sim;
-    QVERIFY(sim.start(QStringLiteral("127.0.0.1:0"), radio));
+    QVERIFY(sim.start(QStringLiteral("127.0.0.1:0"), radio + QStringList{"--raw"}));
     QTemporaryDir dir;
     const QString device = dir.filePath("radio");
     QProcess socat;

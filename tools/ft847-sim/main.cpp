@@ -70,8 +70,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption earlyRadio(
         QStringLiteral("early-radio"),
         QStringLiteral("An FT-847 made before the 8G05 production runs: it answers no read."));
+    const QCommandLineOption raw(
+        QStringLiteral("raw"),
+        QStringLiteral("Plain TCP without Telnet or RFC 2217, as a serial port server's raw mode, "
+                       "for bridges such as socat (no lines or settings)."));
     for (const auto &option :
-         {listen, json, linesLow, frequency, mode, smeter, squelchOpen, earlyRadio})
+         {listen, json, linesLow, frequency, mode, smeter, squelchOpen, earlyRadio, raw})
         parser.addOption(option);
     parser.process(app);
 
@@ -108,6 +112,7 @@ int main(int argc, char *argv[])
     server.setRadio(hz / 10 * 10, *startMode);
     server.setReceiver(int(dots), parser.isSet(squelchOpen));
     server.setAnswersReads(!parser.isSet(earlyRadio));
+    server.setRaw(parser.isSet(raw));
     if (!server.listen(address, port)) {
         std::fprintf(stderr, "ft847-sim: cannot listen on %s: %s\n",
                      qUtf8Printable(parser.value(listen)), qUtf8Printable(server.errorString()));

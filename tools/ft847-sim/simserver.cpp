@@ -61,11 +61,12 @@ void SimServer::accept()
         m_log.connected(peer);
         // The serial port behind a server is opened at connect, and opening raises its lines
         // until the client lowers them.
-        if (m_linesAtConnect) {
+        if (m_linesAtConnect && !m_raw) {
             m_session.setLines(true);
             m_log.lines(m_session.state());
         }
-        socket->write(m_session.start());
+        if (!m_raw)
+            socket->write(m_session.start());
     }
 }
 
@@ -76,7 +77,11 @@ void SimServer::readClient()
     // Everything in this read reached the radio now, however long the log takes to say so.
     const double arrived = monotonicSeconds();
     const SimPortState before = m_session.state();
-    const auto result = m_session.receive(m_client->readAll());
+    Rfc2217ServerSession::Result result;
+    if (m_raw)
+        result.data = m_client->readAll();
+    else
+        result = m_session.receive(m_client->readAll());
     if (!result.replies.isEmpty())
         m_client->write(result.replies);
     const SimPortState &after = m_session.state();
@@ -153,7 +158,8 @@ void SimServer::answer(const QByteArray &bytes)
 {
     if (!m_answersReads)
         return;
-    QTimer::singleShot(ReplyTimeMs, m_client, [client = m_client, bytes = Telnet::escape(bytes)] {
+    QTimer::singleShot(ReplyTimeMs, m_client,
+                       [client = m_client, bytes = m_raw ? bytes : Telnet::escape(bytes)] {
         if (client && client->state() == QAbstractSocket::ConnectedState)
             client->write(bytes);
     });

@@ -35,6 +35,8 @@ public:
     }
     // An FT-847 made before the 8G05 production runs: it takes commands and answers no read.
     void setAnswersReads(bool answers) { m_answersReads = answers; }
+    // Plain TCP, no Telnet (a serial port server's raw mode): the bytes are the radio's own.
+    void setRaw(bool raw) { m_raw = raw; }
     // How long the radio takes to answer a read of its frequency and mode.
     static constexpr int ReplyTimeMs = 5;
 
@@ -61,5 +63,6 @@ private:
     bool m_catPtt = false; // keyed by its CAT command, not by the lines
     int m_dots = 0;
     bool m_squelchOpen = false;
+    bool m_raw = false;
     bool m_answersReads = true;
 };
