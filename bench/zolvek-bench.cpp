@@ -308,9 +308,13 @@ struct RigctlServerFigures
     std::vector<double> keyed;     // T 1 to the radio keyed (lines up, or the PTT-on frame)
     std::vector<double> released;  // T 0 to its answer at the client
     std::vector<double> frequency; // F to the set-frequency frame
+    std::vector<double> read;      // f (a radio read) to its answer
+    std::vector<double> split;     // I to the satellite transmit VFO's set-frequency frame
+    std::vector<double> doppler;   // I and F five times a second each: each to its answer
 };
 
-RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests)
+RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests,
+                                        int dopplerSeconds)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         QTcpServer probe;
@@ -386,14 +390,53 @@ RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int reque
             });
             figures.frequency.push_back((frame.value("t").toDouble() - sent) * 1000);
             answered("F");
+            sent = monotonicSeconds();
+            client.write("f\n");
+            client.flush();
+            figures.read.push_back((answered("f") - sent) * 1000);
+            // Split is the radio's satellite mode: switched on by I, off again after.
+            sent = monotonicSeconds();
+            client.write("I " + QByteArray::number(145900000 + 10 * (i % 2)) + "\n");
+            client.flush();
+            const QJsonObject split = device.next([](const QJsonObject &e) {
+                return e.value("event") == "frame" && e.value("hex").toString().endsWith("21");
+            });
+            figures.split.push_back((split.value("t").toDouble() - sent) * 1000);
+            answered("I");
+            client.write("S 0 Main\n");
+            client.flush();
+            answered("S");
         }
+        // A satellite pass as Gpredict tracks it: both VFOs retuned for Doppler, paced.
+        client.write("S 1 Sub\n");
+        client.flush();
+        answered("S");
+        const double end = monotonicSeconds() + dopplerSeconds;
+        for (int step = 0; monotonicSeconds() < end; ++step) {
+            const double due = monotonicSeconds() + 0.1;
+            const QByteArray command = (step % 2 ? "F " : "I ")
+                                       + QByteArray::number((step % 2 ? 435900000 : 145900000)
+                                                            + 10 * (step % 50));
+            const double sent = monotonicSeconds();
+            client.write(command + "\n");
+            client.flush();
+            figures.doppler.push_back((answered(command.constData()) - sent) * 1000);
+            const double left = due - monotonicSeconds();
+            if (left > 0)
+                QThread::usleep(static_cast<unsigned long>(left * 1e6));
+        }
+        client.write("S 0 Main\n");
+        client.flush();
+        answered("S");
         return figures;
     }
     throw std::runtime_error("no rigctl server listened");
 }
 
-// Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to the
-// PTT frame at the terminal.
+// Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to its
+// PTT-on frame (opcode 08) at the terminal, each after a "T 0" that was answered. Nothing answers
+// its reads on a bare terminal, so it is first given a "T 0" to answer: its opening reads have
+// then timed out (1 s each), and none of that wait is counted as keying.
 std::vector<double> rigctldLatencies(bool noDelays, int requests)
 {
     const PtyMaster pty;
@@ -405,38 +448,47 @@ std::vector<double> rigctldLatencies(bool noDelays, int requests)
     QProcess rigctld;
     QTcpSocket client;
     startRigctld(rigctld, arguments, client);
-
-    const auto drain = [&](int quietMs) {
-        char buffer[256];
-        pollfd fd{master, POLLIN, 0};
-        while (poll(&fd, 1, quietMs) > 0)
-            if (read(master, buffer, sizeof buffer) <= 0)
-                break;
-    };
     client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    drain(300); // what it sends the radio at start
+
+    // Frames at the terminal until one with this opcode has come.
+    QByteArray pending;
+    const auto frameWith = [&](std::uint8_t opcode) {
+        char buffer[64];
+        pollfd fd{master, POLLIN, 0};
+        for (;;) {
+            while (pending.size() >= 5) {
+                const auto got = static_cast<std::uint8_t>(pending.at(4));
+                pending.remove(0, 5);
+                if (got == opcode)
+                    return;
+            }
+            if (poll(&fd, 1, 5000) <= 0)
+                throw std::runtime_error("rigctld sent no PTT frame");
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                throw std::runtime_error("the terminal closed");
+            pending.append(buffer, int(n));
+        }
+    };
+    const auto answered = [&client] {
+        while (!client.canReadLine())
+            if (!client.waitForReadyRead(5000))
+                throw std::runtime_error("rigctld did not answer");
+        client.readAll();
+    };
 
     std::vector<double> latencies;
     for (int i = 0; i < requests; ++i) {
+        client.write("T 0\n");
+        client.flush();
+        frameWith(0x88);
+        answered();
         const double sent = monotonicSeconds();
         client.write("T 1\n");
         client.flush();
-        int got = 0;
-        char buffer[64];
-        pollfd fd{master, POLLIN, 0};
-        while (got < 5 && poll(&fd, 1, 2000) > 0) {
-            const ssize_t n = read(master, buffer + got, sizeof buffer - size_t(got));
-            if (n <= 0)
-                break;
-            got += int(n);
-        }
-        const double arrived = monotonicSeconds();
-        if (got < 5)
-            throw std::runtime_error("rigctld sent no PTT frame");
-        latencies.push_back((arrived - sent) * 1000);
-        while (!client.canReadLine())
-            client.waitForReadyRead(2000); // its "RPRT 0" answer
-        client.readAll();
+        frameWith(0x08);
+        latencies.push_back((monotonicSeconds() - sent) * 1000);
+        answered();
     }
     rigctld.kill();
     rigctld.waitForFinished(2000);
@@ -673,8 +725,8 @@ int main(int argc, char *argv[])
         const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
-        const RigctlServerFigures localRigctld = rigctlServerFigures(bin, false, 200);
-        const RigctlServerFigures localListener = rigctlServerFigures(bin, true, 200);
+        const RigctlServerFigures localRigctld = rigctlServerFigures(bin, false, 200, 60);
+        const RigctlServerFigures localListener = rigctlServerFigures(bin, true, 200, 60);
 
         figures.push_back(
             summarise("Transmit: host message to lines high at the radio", toLines, "ms", true));
@@ -720,6 +772,14 @@ int main(int argc, char *argv[])
                    localListener.keyed);
         sideBySide("T 0 to its answer", localRigctld.released, localListener.released);
         sideBySide("F to the set-frequency frame", localRigctld.frequency, localListener.frequency);
+        sideBySide("f (a radio read) to its answer", localRigctld.read, localListener.read);
+        sideBySide("I to the satellite TX frame", localRigctld.split, localListener.split);
+        sideBySide("Doppler, I and F 5/s each for 60 s, to each answer", localRigctld.doppler,
+                   localListener.doppler);
+        figures.push_back(summarise("Local port, Doppler: rigctld -m 1001's slowest answer",
+                                    localRigctld.doppler, "ms", false));
+        figures.push_back(summarise("Local port, Doppler: the utility's slowest answer",
+                                    localListener.doppler, "ms", false));
         figures.push_back(
             summarise("Floor: host message to another X client (no utility)", xFloor, "ms", true));
         figures.push_back(
