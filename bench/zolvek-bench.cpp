@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -308,13 +309,9 @@ struct RigctlServerFigures
     std::vector<double> keyed;     // T 1 to the radio keyed (lines up, or the PTT-on frame)
     std::vector<double> released;  // T 0 to its answer at the client
     std::vector<double> frequency; // F to the set-frequency frame
-    std::vector<double> read;      // f (a radio read) to its answer
-    std::vector<double> split;     // I to the satellite transmit VFO's set-frequency frame
-    std::vector<double> doppler;   // I and F five times a second each: each to its answer
 };
 
-RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests,
-                                        int dopplerSeconds)
+RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         QTcpServer probe;
@@ -390,47 +387,119 @@ RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int reque
             });
             figures.frequency.push_back((frame.value("t").toDouble() - sent) * 1000);
             answered("F");
-            sent = monotonicSeconds();
-            client.write("f\n");
-            client.flush();
-            figures.read.push_back((answered("f") - sent) * 1000);
-            // Split is the radio's satellite mode: switched on by I, off again after.
-            sent = monotonicSeconds();
-            client.write("I " + QByteArray::number(145900000 + 10 * (i % 2)) + "\n");
-            client.flush();
-            const QJsonObject split = device.next([](const QJsonObject &e) {
-                return e.value("event") == "frame" && e.value("hex").toString().endsWith("21");
-            });
-            figures.split.push_back((split.value("t").toDouble() - sent) * 1000);
-            answered("I");
-            client.write("S 0 Main\n");
-            client.flush();
-            answered("S");
         }
-        // A satellite pass as Gpredict tracks it: both VFOs retuned for Doppler, paced.
-        client.write("S 1 Sub\n");
-        client.flush();
-        answered("S");
-        const double end = monotonicSeconds() + dopplerSeconds;
-        for (int step = 0; monotonicSeconds() < end; ++step) {
-            const double due = monotonicSeconds() + 0.1;
-            const QByteArray command = (step % 2 ? "F " : "I ")
-                                       + QByteArray::number((step % 2 ? 435900000 : 145900000)
-                                                            + 10 * (step % 50));
-            const double sent = monotonicSeconds();
-            client.write(command + "\n");
-            client.flush();
-            figures.doppler.push_back((answered(command.constData()) - sent) * 1000);
-            const double left = due - monotonicSeconds();
-            if (left > 0)
-                QThread::usleep(static_cast<unsigned long>(left * 1e6));
-        }
-        client.write("S 0 Main\n");
-        client.flush();
-        answered("S");
         return figures;
     }
     throw std::runtime_error("no rigctl server listened");
+}
+
+// Reads and satellite tuning need a radio that answers: the virtual radio, reached by rigctld
+// -m 1001 through a pseudo-terminal that socat bridges to it (its raw mode), and by the utility
+// over RFC 2217. rigctld runs without its write delays, its fastest.
+struct SatelliteFigures
+{
+    std::vector<double> read;    // f to its answer
+    std::vector<double> split;   // I to the satellite transmit VFO's set-frequency frame
+    std::vector<double> doppler; // I and F five times a second each: each to its answer
+};
+
+SatelliteFigures satelliteFigures(const QString &bin, bool ours, int requests, int dopplerSeconds)
+{
+    QTemporaryDir dir;
+    Radio device(bin + QStringLiteral("/ft847-sim"),
+                 ours ? QStringList{"--json"} : QStringList{"--json", "--raw"});
+    QProcess server;
+    QProcess socat;
+    server.setStandardErrorFile(QProcess::nullDevice());
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    if (ours) {
+        writeStore(dir.path(), QStringLiteral("rfc2217://") + device.address());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        server.setProcessEnvironment(env);
+        server.start(bin + QStringLiteral("/zolvek-ptt"),
+                     {"--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    } else {
+        const QString link = dir.path() + QStringLiteral("/radio");
+        socat.start(QStringLiteral("socat"),
+                    {"pty,raw,echo=0,link=" + link, "tcp:" + device.address()});
+        const double up = monotonicSeconds() + 10;
+        while (!QFileInfo::exists(link) && monotonicSeconds() < up)
+            QThread::msleep(20);
+        server.start(QStringLiteral("rigctld"),
+                     {"-m", "1001", "-r", link, "-s", "4800", "-t", QString::number(port), "-C",
+                      "write_delay=0,post_write_delay=0"});
+    }
+    QTcpSocket client;
+    const double deadline = monotonicSeconds() + 15;
+    while (monotonicSeconds() < deadline && client.state() != QAbstractSocket::ConnectedState) {
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(500)) {
+            client.abort();
+            QThread::msleep(50);
+        }
+    }
+    if (client.state() != QAbstractSocket::ConnectedState)
+        throw std::runtime_error("no rigctl server listened for the virtual radio");
+    client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    const auto answered = [&client](const char *what) {
+        while (!client.canReadLine())
+            if (!client.waitForReadyRead(3000))
+                throw std::runtime_error(std::string("no answer to ") + what);
+        client.readAll();
+        return monotonicSeconds();
+    };
+    SatelliteFigures figures;
+    for (int i = 0; i < requests; ++i) {
+        double sent = monotonicSeconds();
+        client.write("f\n");
+        client.flush();
+        figures.read.push_back((answered("f") - sent) * 1000);
+        // Split is the radio's satellite mode: switched on by I, off again after.
+        sent = monotonicSeconds();
+        client.write("I " + QByteArray::number(145900000 + 10 * (i % 2)) + "\n");
+        client.flush();
+        const QJsonObject split = device.next([](const QJsonObject &e) {
+            return e.value("event") == "frame" && e.value("hex").toString().endsWith("21");
+        });
+        figures.split.push_back((split.value("t").toDouble() - sent) * 1000);
+        answered("I");
+        client.write("S 0 Main\n");
+        client.flush();
+        answered("S");
+    }
+    // A satellite pass as Gpredict tracks it: both VFOs retuned for Doppler, paced.
+    client.write("S 1 Sub\n");
+    client.flush();
+    answered("S");
+    const double end = monotonicSeconds() + dopplerSeconds;
+    for (int step = 0; monotonicSeconds() < end; ++step) {
+        const double due = monotonicSeconds() + 0.1;
+        const QByteArray command =
+            (step % 2 ? "F " : "I ")
+            + QByteArray::number((step % 2 ? 435900000 : 145900000) + 10 * (step % 50));
+        const double sent = monotonicSeconds();
+        client.write(command + "\n");
+        client.flush();
+        figures.doppler.push_back((answered(command.constData()) - sent) * 1000);
+        const double left = due - monotonicSeconds();
+        if (left > 0)
+            QThread::usleep(static_cast<unsigned long>(left * 1e6));
+    }
+    client.write("S 0 Main\n");
+    client.flush();
+    answered("S");
+    client.abort();
+    server.terminate();
+    if (!server.waitForFinished(5000))
+        server.kill();
+    socat.kill();
+    socat.waitForFinished(2000);
+    return figures;
 }
 
 // Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to its
@@ -725,8 +794,10 @@ int main(int argc, char *argv[])
         const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
-        const RigctlServerFigures localRigctld = rigctlServerFigures(bin, false, 200, 60);
-        const RigctlServerFigures localListener = rigctlServerFigures(bin, true, 200, 60);
+        const RigctlServerFigures localRigctld = rigctlServerFigures(bin, false, 200);
+        const RigctlServerFigures localListener = rigctlServerFigures(bin, true, 200);
+        const SatelliteFigures satRigctld = satelliteFigures(bin, false, 200, 60);
+        const SatelliteFigures satListener = satelliteFigures(bin, true, 200, 60);
 
         figures.push_back(
             summarise("Transmit: host message to lines high at the radio", toLines, "ms", true));
@@ -772,14 +843,26 @@ int main(int argc, char *argv[])
                    localListener.keyed);
         sideBySide("T 0 to its answer", localRigctld.released, localListener.released);
         sideBySide("F to the set-frequency frame", localRigctld.frequency, localListener.frequency);
-        sideBySide("f (a radio read) to its answer", localRigctld.read, localListener.read);
-        sideBySide("I to the satellite TX frame", localRigctld.split, localListener.split);
-        sideBySide("Doppler, I and F 5/s each for 60 s, to each answer", localRigctld.doppler,
-                   localListener.doppler);
-        figures.push_back(summarise("Local port, Doppler: rigctld -m 1001's slowest answer",
-                                    localRigctld.doppler, "ms", false));
-        figures.push_back(summarise("Local port, Doppler: the utility's slowest answer",
-                                    localListener.doppler, "ms", false));
+        const auto virtualRadio = [&figures](const QString &what, const std::vector<double> &theirs,
+                                             const std::vector<double> &mine) {
+            figures.push_back(summarise(
+                QStringLiteral("Virtual radio, %1: rigctld -m 1001, no write delays").arg(what),
+                theirs, "ms", true));
+            figures.push_back(
+                summarise(QStringLiteral("Virtual radio, %1: the utility's listener").arg(what),
+                          mine, "ms", true));
+            figures.push_back(
+                Figure{QStringLiteral("Ratio: %1, our listener median / rigctld").arg(what),
+                       percentile(mine, 0.5) / percentile(theirs, 0.5), 0, "", "x", 1});
+        };
+        virtualRadio("f (a radio read) to its answer", satRigctld.read, satListener.read);
+        virtualRadio("I to the satellite TX frame", satRigctld.split, satListener.split);
+        virtualRadio("Doppler, I and F 5/s each for 60 s, to each answer", satRigctld.doppler,
+                     satListener.doppler);
+        figures.push_back(summarise("Virtual radio, Doppler: rigctld -m 1001's slowest answer",
+                                    satRigctld.doppler, "ms", false));
+        figures.push_back(summarise("Virtual radio, Doppler: the utility's slowest answer",
+                                    satListener.doppler, "ms", false));
         figures.push_back(
             summarise("Floor: host message to another X client (no utility)", xFloor, "ms", true));
         figures.push_back(

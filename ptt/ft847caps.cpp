@@ -15,10 +15,10 @@ constexpr std::uint64_t MainAndSub = 0x6000000; // RIG_VFO_MAIN | RIG_VFO_SUB
 constexpr int Antenna1 = 0x1;
 
 // Hamlib's bits for what the backend gets and sets.
-constexpr std::uint64_t SetFunctions = 0x30;          // TONE, TSQL
-constexpr std::uint64_t GetLevels = 0x64000000;       // RAWSTR, ALC, STRENGTH
-constexpr std::uint64_t SetLevels = 0x2000000000000;  // BAND_SELECT
-constexpr int TargetableVfo = 0x1b;                   // frequency, mode, tone, function
+constexpr std::uint64_t SetFunctions = 0x30;         // TONE, TSQL
+constexpr std::uint64_t GetLevels = 0x64000000;      // RAWSTR, ALC, STRENGTH
+constexpr std::uint64_t SetLevels = 0x2000000000000; // BAND_SELECT
+constexpr int TargetableVfo = 0x1b;                  // frequency, mode, tone, function
 constexpr int PttByCat = 0x1;
 constexpr int TimeoutMs = 1000;
 
@@ -145,9 +145,8 @@ QByteArray dumpState(bool full)
     for (const TransmitRange &range : transmitRanges())
         text += hz(range.low) + ' ' + hz(range.high) + ' '
                 + hex(range.amOnly ? modeBit("AM") : allModes(true)) + ' '
-                + QByteArray::number(range.lowPowerMw) + ' '
-                + QByteArray::number(range.highPowerMw) + ' ' + hex(MainAndSub) + ' '
-                + hex(Antenna1) + '\n';
+                + QByteArray::number(range.lowPowerMw) + ' ' + QByteArray::number(range.highPowerMw)
+                + ' ' + hex(MainAndSub) + ' ' + hex(Antenna1) + '\n';
     text += "0 0 0 0 0 0 0\n";
     // Tuning steps: SSB and CW by 1, 10 and 100 Hz; AM and FM by 10 and 100 Hz.
     const std::uint64_t ssbCw = modeBit("USB") | modeBit("LSB") | modeBit("CW") | modeBit("CWR");
@@ -162,8 +161,8 @@ QByteArray dumpState(bool full)
     text += "0 0\n";
     text += "0\n0\n0\n0\n"; // no RIT, XIT or IF shift; no announces
     text += "\n\n";         // no preamplifier or attenuator by CAT
-    text += hex(0) + '\n' + hex(SetFunctions) + '\n' + hex(GetLevels) + '\n' + hex(SetLevels)
-            + '\n' + hex(0) + '\n' + hex(0) + '\n';
+    text += hex(0) + '\n' + hex(SetFunctions) + '\n' + hex(GetLevels) + '\n' + hex(SetLevels) + '\n'
+            + hex(0) + '\n' + hex(0) + '\n';
     if (!full)
         return text;
     text += "vfo_ops=0x0\nptt_type=" + hex(PttByCat) + "\ntargetable_vfo=" + hex(TargetableVfo)

@@ -44,9 +44,9 @@ Ft847Rig::Ft847Rig(CommControl &port, QObject *parent)
     connect(&m_port, &CommControl::inputArrived, this, &Ft847Rig::answerArrived);
 }
 
-Ft847::Vfo Ft847Rig::vfoFor(Target target) const
+Ft847::Vfo Ft847Rig::vfoFor(Target target, bool satellite)
 {
-    if (!m_satellite || target == Target::None)
+    if (!satellite || target == Target::None)
         return Ft847::Vfo::Main;
     return target == Target::Transmit ? Ft847::Vfo::SatTx : Ft847::Vfo::SatRx;
 }

@@ -48,7 +48,8 @@ public:
     void drop(const void *owner);
 
     bool satellite() const { return m_satellite; }
-    Ft847::Vfo vfoFor(Target target) const;
+    Ft847::Vfo vfoFor(Target target) const { return vfoFor(target, m_satellite); }
+    static Ft847::Vfo vfoFor(Target target, bool satellite);
     // What a VFO was last told or last said.
     const Ft847::Status &known(Ft847::Vfo vfo) const;
     // Its mode was set or read here, and nothing else has set it since.
@@ -85,7 +86,6 @@ private:
     QTimer m_readTimer;
     // The main, satellite receive and satellite transmit VFOs.
     std::array<bool, 3> m_modeKnown{};
-    std::array<Ft847::Status, 3> m_known{{{14074000, Ft847::Mode::Usb},
-                                          {14074000, Ft847::Mode::Usb},
-                                          {14074000, Ft847::Mode::Usb}}};
+    std::array<Ft847::Status, 3> m_known{
+        {{14074000, Ft847::Mode::Usb}, {14074000, Ft847::Mode::Usb}, {14074000, Ft847::Mode::Usb}}};
 };

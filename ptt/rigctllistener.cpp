@@ -207,7 +207,11 @@ void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
 
 RigctlSession::Radio RigctlListener::radio()
 {
-    return {m_ptt.linesHigh(), &m_rig, &m_splitVfo};
+    RigctlSession::Radio radio{m_ptt.linesHigh(), m_rig.satellite(), {}, &m_splitVfo};
+    for (const Ft847::Vfo vfo : {Ft847::Vfo::Main, Ft847::Vfo::SatRx, Ft847::Vfo::SatTx})
+        if (m_rig.modeKnown(vfo))
+            radio.vfos[std::size_t(vfo) >> 4].mode = m_rig.known(vfo).mode;
+    return radio;
 }
 
 // One command at a time per client, in order. A command the radio must answer leaves the client

@@ -58,10 +58,10 @@ private:
     {
         QPointer<RigctlConnection> connection;
         RigctlSession session;
-        RigctlSession::Reply reply;  // the command in hand
-        qsizetype nextStep = 0;      // its next step
-        QList<QByteArray> answers;   // what the radio answered it so far
-        bool waiting = false; // its command in hand waits for the radio or a pause
+        RigctlSession::Reply reply; // the command in hand
+        qsizetype nextStep = 0;     // its next step
+        QList<QByteArray> answers;  // what the radio answered it so far
+        bool waiting = false;       // its command in hand waits for the radio or a pause
         bool serving = false;
         bool heard = false;  // its first line was a rigctl command
         bool keyed = false;  // its last switch was a transmit that reached the radio

@@ -64,7 +64,9 @@ struct Call
 Reply report(int code)
 {
     Reply reply;
-    reply.output = [code](const QList<QByteArray> &, Answer &) { return code; };
+    reply.output = [code](const QList<QByteArray> &, Answer &) {
+        return code;
+    };
     return reply;
 }
 
@@ -127,11 +129,11 @@ struct VfoName
     std::optional<Target> target;
 };
 constexpr VfoName VfoNames[] = {
-    {"VFOA", Target::Current},  {"VFOB", Target::Transmit},  {"VFOC", std::nullopt},
-    {"currVFO", Target::Current}, {"VFO", Target::Current},  {"MEM", std::nullopt},
-    {"Main", Target::Current},  {"Sub", Target::Transmit},   {"TX", Target::Transmit},
-    {"RX", Target::Current},    {"MainA", Target::Current},  {"MainB", std::nullopt},
-    {"SubA", Target::Transmit}, {"SubB", std::nullopt},      {"None", std::nullopt},
+    {"VFOA", Target::Current},    {"VFOB", Target::Transmit}, {"VFOC", std::nullopt},
+    {"currVFO", Target::Current}, {"VFO", Target::Current},   {"MEM", std::nullopt},
+    {"Main", Target::Current},    {"Sub", Target::Transmit},  {"TX", Target::Transmit},
+    {"RX", Target::Current},      {"MainA", Target::Current}, {"MainB", std::nullopt},
+    {"SubA", Target::Transmit},   {"SubB", std::nullopt},     {"None", std::nullopt},
 };
 
 const VfoName *vfoNamed(const QByteArray &word)
@@ -214,7 +216,7 @@ Reply notImplemented(Call &)
 // In satellite mode the radio's VFOs are the satellite ones, and a VFO it lacks is refused.
 bool vfoRefused(const Call &call)
 {
-    return !call.targetKnown && call.radio.rig->satellite();
+    return !call.targetKnown && call.radio.satellite;
 }
 
 Reply setFrequencyOf(Call &call, Target target, const QByteArray &text)
@@ -270,13 +272,12 @@ std::optional<Step> modeStep(Call &call, Target target, const QByteArray &name,
     }
     // Split frequency and mode switch satellite mode on first: the mode is then the satellite
     // transmit VFO's.
-    const Ft847Rig &rig = *call.radio.rig;
-    const Ft847::Vfo vfo = target == Target::Transmit && !rig.satellite() && call.command.cmd == 'K'
+    const RigctlSession::Radio &radio = call.radio;
+    const Ft847::Vfo vfo = target == Target::Transmit && !radio.satellite && call.command.cmd == 'K'
                                ? Ft847::Vfo::SatTx
-                               : rig.vfoFor(target);
-    const ModeChoice choice =
-        chooseMode(call, name, width, rig.modeKnown(vfo) ? std::optional(rig.known(vfo).mode)
-                                                         : std::nullopt);
+                               : Ft847Rig::vfoFor(target, radio.satellite);
+    const auto &state = radio.vfos[std::size_t(vfo) >> 4];
+    const ModeChoice choice = chooseMode(call, name, width, state.mode);
     *code = choice.code;
     if (!choice.mode)
         return std::nullopt;
@@ -303,12 +304,12 @@ Reply readMode(Call &call, Target target, const char *modeLabel, const char *pas
     if (vfoRefused(call))
         return report(RigctlSession::InvalidArgument);
     const RigctlSession::State &state = call.state;
-    return readOf(target, [&state, modeLabel, passbandLabel](const Ft847::Status &status,
-                                                            Answer &answer) {
-        answer.value(modeLabel, modeName(state, status.mode));
-        answer.value(passbandLabel, QByteArray::number(Ft847::modeInfo(status.mode).passband));
-        return 0;
-    });
+    return readOf(
+        target, [&state, modeLabel, passbandLabel](const Ft847::Status &status, Answer &answer) {
+            answer.value(modeLabel, modeName(state, status.mode));
+            answer.value(passbandLabel, QByteArray::number(Ft847::modeInfo(status.mode).passband));
+            return 0;
+        });
 }
 
 Reply getMode(Call &call)
@@ -320,7 +321,7 @@ Reply getMode(Call &call)
 Reply setSplitFrequency(Call &call)
 {
     Reply reply = setFrequencyOf(call, Target::Transmit, call.arg[0]);
-    if (!reply.steps.isEmpty() && !call.radio.rig->satellite()) {
+    if (!reply.steps.isEmpty() && !call.radio.satellite) {
         reply.steps.prepend(radioStep(Ft847::Opcode::SatelliteOn));
         if (call.radio.splitVfo)
             *call.radio.splitVfo = "Sub";
@@ -381,7 +382,7 @@ Reply setSplitVfo(Call &call)
     const QByteArray txName = tx->target == Target::Current ? "Main" : "Sub";
     QByteArray *splitVfo = call.radio.splitVfo;
     // As it is already: nothing to tell the radio.
-    if ((*split != 0) == call.radio.rig->satellite() && splitVfo && *splitVfo == txName)
+    if ((*split != 0) == call.radio.satellite && splitVfo && *splitVfo == txName)
         return reply;
     reply.steps << radioStep(*split ? Ft847::Opcode::SatelliteOn : Ft847::Opcode::SatelliteOff);
     if (splitVfo)
@@ -392,7 +393,7 @@ Reply setSplitVfo(Call &call)
 Reply getSplitVfo(Call &call)
 {
     const QByteArray vfo = call.radio.splitVfo ? *call.radio.splitVfo : QByteArray("Sub");
-    return values({{"Split", call.radio.rig->satellite() ? "1" : "0"}, {"TX VFO", vfo}});
+    return values({{"Split", call.radio.satellite ? "1" : "0"}, {"TX VFO", vfo}});
 }
 
 Reply setPtt(Call &call)
@@ -595,8 +596,7 @@ Reply mwToPower(Call &call)
     const auto full = hz ? Ft847Caps::powerToMw(1.0, quint64(*hz), mode.constData()) : std::nullopt;
     if (!mw || !full || *mw < 0)
         return report(RigctlSession::InvalidArgument);
-    return values(
-        {{"Power [0.0..1.0]", QByteArray::number(std::min(1.0, *mw / *full), 'f', 6)}});
+    return values({{"Power [0.0..1.0]", QByteArray::number(std::min(1.0, *mw / *full), 'f', 6)}});
 }
 
 Reply dumpConf(Call &)
@@ -635,7 +635,7 @@ Reply getVfoInfo(Call &call)
     const VfoName *vfo = vfoNamed(call.arg[0]);
     if (!vfo || !vfo->target)
         return report(RigctlSession::InvalidArgument);
-    const bool split = call.radio.rig->satellite();
+    const bool split = call.radio.satellite;
     return readOf(*vfo->target, [split](const Ft847::Status &status, Answer &answer) {
         const Ft847::ModeInfo &mode = Ft847::modeInfo(status.mode);
         answer.value("Freq", QByteArray::number(quint64(status.hz)));
@@ -678,9 +678,8 @@ Reply getModeBandwidths(Call &call)
     if (!normal)
         return report(RigctlSession::InvalidArgument);
     const Ft847::ModeInfo *narrow = Ft847::modeNamed(name, true);
-    return raw("Mode=" + name + "\nNormal=" + QByteArray::number(normal->passband)
-               + "Hz\nNarrow=" + QByteArray::number(narrow ? narrow->passband : 0)
-               + "Hz\nWide=0Hz");
+    return raw("Mode=" + name + "\nNormal=" + QByteArray::number(normal->passband) + "Hz\nNarrow="
+               + QByteArray::number(narrow ? narrow->passband : 0) + "Hz\nWide=0Hz");
 }
 
 Reply getSeparator(Call &)
@@ -797,8 +796,7 @@ const Command Commands[] = {
     {0x8f, "dump_state", dumpState, Out | NoVfo},
     {ChkVfo, "chk_vfo", checkVfo, NoVfo, "ChkVFO"},
     {0xf2, "set_vfo_opt", setVfoOption, NoVfo | In, "Status"},
-    {0xf3, "get_vfo_info", getVfoInfo, In1 | NoVfo | Out5, "VFO", "Freq", "Mode", "Width",
-     "Split"},
+    {0xf3, "get_vfo_info", getVfoInfo, In1 | NoVfo | Out5, "VFO", "Freq", "Mode", "Width", "Split"},
     {0xf5, "get_rig_info", notAvailable, NoVfo | Out, "RigInfo"},
     {0xf4, "get_vfo_list", getVfoList, Out | NoVfo, "VFOs"},
     {0xf6, "get_modes", notAvailable, Out | NoVfo, "Modes"},
@@ -1042,7 +1040,9 @@ std::optional<RigctlSession::Reply> RigctlSession::next(const Radio &radio)
         commit();
         Reply goodbye;
         goodbye.close = true;
-        goodbye.output = [](const QList<QByteArray> &, Answer &) { return 0; };
+        goodbye.output = [](const QList<QByteArray> &, Answer &) {
+            return 0;
+        };
         return goodbye;
     }
     const Command *command = commandCoded(code);

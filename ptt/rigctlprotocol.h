@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <array>
 #include <functional>
 #include <optional>
 
@@ -26,7 +27,13 @@ public:
     struct Radio
     {
         bool keyed = false; // its lines are up
-        const Ft847Rig *rig = nullptr;
+        bool satellite = false;
+        // The main, satellite receive and satellite transmit VFOs' modes, where known.
+        struct Vfo
+        {
+            std::optional<Ft847::Mode> mode;
+        };
+        std::array<Vfo, 3> vfos;
         // The transmit VFO a client last named for split, as every client is told it.
         QByteArray *splitVfo = nullptr;
     };

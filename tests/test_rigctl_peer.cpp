@@ -33,7 +33,9 @@ bool comparable(const QString &hex)
 QByteArray normalized(QByteArray text)
 {
     static const QRegularExpression version(QStringLiteral("rigctld_version=[^\n]*\n"));
-    return QString::fromLatin1(text).replace(version, QStringLiteral("rigctld_version=\n")).toLatin1();
+    return QString::fromLatin1(text)
+        .replace(version, QStringLiteral("rigctld_version=\n"))
+        .toLatin1();
 }
 
 bool connectTo(QTcpSocket &client, quint16 port)
@@ -177,8 +179,7 @@ void TestRigctlPeer::sameAnswers_data()
     same("several on a line", "f m t\nf  m\n");
     same("argument from the next line", "F\n14075000\nf\nM USB\n0\nm\n");
     same("CR and CRLF", "f\rm\r\nF 14074000\r\nf\r");
-    same("long names",
-         "\\get_freq\n\\set_freq 14076000\n\\get_mode\n\\get_split_vfo\n\\get_ptt\n");
+    same("long names", "\\get_freq\n\\set_freq 14076000\n\\get_mode\n\\get_split_vfo\n\\get_ptt\n");
     same("extended form", "+f\n+F 14074000\n+m\n+M USB 0\n+s\n+t\n+\\get_dcd\n+l STRENGTH\n");
     same("separators", ";f\n|m\n,s\nf;m\n;F 14074500\n+f m t\n");
     same("modes and passbands", "M LSB 0\nm\nM CW 500\nm\nM CWR 2200\nm\nM AM 2200\nm\n"
@@ -190,15 +191,17 @@ void TestRigctlPeer::sameAnswers_data()
     same("split frequency and mode", "K 145800000 USB 0\nk\n+k\nS 0 Main\nX USB 0\n");
     same("split off twice, then a VFO it lacks", "S 0 Main\nS 0 Main\nS 2 Sub\nS 0 Foo\n");
     same("meters", "l STRENGTH\nl RAWSTR\nl ALC\n\\get_dcd\n+l ALC\nl SWR\nl AF\nL AF 0.5\n");
-    same("tones and codes", "U TONE 1\nU TSQL 1\nU TONE 0\nU TSQL 0\nU NB 1\nU ?\nC 885\nC 886\n"
-                            "+C 1000\n\\set_ctcss_sql 1000\n\\set_dcs_sql 754\n+\\set_dcs_sql 23\n");
+    same("tones and codes",
+         "U TONE 1\nU TSQL 1\nU TONE 0\nU TSQL 0\nU NB 1\nU ?\nC 885\nC 886\n"
+         "+C 1000\n\\set_ctcss_sql 1000\n\\set_dcs_sql 754\n+\\set_dcs_sql 23\n");
     same("repeater offset", "O 600000\n+O 100000\n");
     same("what the FT-847 lacks", "v\nV VFOA\nn\nN 100\nG CPY\ng VFO 0\nr\no\nc\nd\nD 23\ne\n"
                                   "E 1\nj\nJ 10\nz\nZ 10\ny 1\nY 1 0\nB 1\nu TONE\np AF\nP AF 1\n"
                                   "\\get_ctcss_sql\n\\get_dcs_sql\n\\set_powerstat 1\n");
     same("deprecated", "a\nA 0\n");
-    same("session settings", "\\get_twiddle\n\\get_cache\n_\n\\get_lock_mode\n"
-                             "\\set_lock_mode 1\n\\get_lock_mode\n\\set_lock_mode 0\n+\\get_lock_mode\n");
+    same("session settings",
+         "\\get_twiddle\n\\get_cache\n_\n\\get_lock_mode\n"
+         "\\set_lock_mode 1\n\\get_lock_mode\n\\set_lock_mode 0\n+\\get_lock_mode\n");
     same("power in mW", "2 0.5 14074000 USB\n2 1 145000000 FM\n2 0.5 14074000 AM\n");
     same("keying", "T 1\nt\nT 0\nt\nT 2\nt\nT 0\nT 3\nT 0\nT 5\nT -1\n+T 1\n+T 0\n");
     same("comments and blank lines", "f\n# a comment\n\nf\n\n\n#x\nm\n");
@@ -211,20 +214,19 @@ void TestRigctlPeer::sameAnswers_data()
          "\\set_vfo_opt 1\nf Main\nF Main 14074000\nm currVFO\n+f Main\n\\set_vfo_opt 0\n");
     same("goodbye", "f\nq\n");
 
-    const auto differs = [](const char *why, const QByteArray &session,
-                            const QByteArray &theirs, const QByteArray &ours) {
+    const auto differs = [](const char *why, const QByteArray &session, const QByteArray &theirs,
+                            const QByteArray &ours) {
         QTest::newRow(why) << session << theirs << ours;
     };
     differs("the mode read is the radio's, not what was last set (rigctld's cache keeps FM narrow)",
             "M FM 9000\nM FM 0\nm\nM USB 0\n", "RPRT 0\nRPRT 0\nFM\n9000\nRPRT 0\n",
             "RPRT 0\nRPRT 0\nFM\n15000\nRPRT 0\n");
-    differs("frequency the radio cannot tune is refused, not sent",
-            "F 1000\nf\nF 14074000\n", "RPRT 0\n1000\nRPRT 0\n", "RPRT -1\n14074000\nRPRT 0\n");
-    differs("data modes are the radio's own modes on its data socket",
-            "M PKTUSB 0\nm\nM USB 0\n", "RPRT -1\nUSB\n2200\nRPRT 0\n",
-            "RPRT 0\nPKTUSB\n2200\nRPRT 0\n");
-    differs("repeater shift reaches the radio (Hamlib's backend refuses it)",
-            "R +\nR -\nR 0\n", "RPRT -1\nRPRT -1\nRPRT -1\n", "RPRT 0\nRPRT 0\nRPRT 0\n");
+    differs("frequency the radio cannot tune is refused, not sent", "F 1000\nf\nF 14074000\n",
+            "RPRT 0\n1000\nRPRT 0\n", "RPRT -1\n14074000\nRPRT 0\n");
+    differs("data modes are the radio's own modes on its data socket", "M PKTUSB 0\nm\nM USB 0\n",
+            "RPRT -1\nUSB\n2200\nRPRT 0\n", "RPRT 0\nPKTUSB\n2200\nRPRT 0\n");
+    differs("repeater shift reaches the radio (Hamlib's backend refuses it)", "R +\nR -\nR 0\n",
+            "RPRT -1\nRPRT -1\nRPRT -1\n", "RPRT 0\nRPRT 0\nRPRT 0\n");
     differs("a PTT value that is not a whole number keys nothing", "T 1.5\nt\nT 0\n",
             "RPRT 0\n1\nRPRT 0\n", "RPRT -1\n0\nRPRT 0\n");
     // Not a rig client's first line: a web page's request, a port scan.

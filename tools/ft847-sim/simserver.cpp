@@ -160,9 +160,9 @@ void SimServer::answer(const QByteArray &bytes)
         return;
     QTimer::singleShot(ReplyTimeMs, m_client,
                        [client = m_client, bytes = m_raw ? bytes : Telnet::escape(bytes)] {
-        if (client && client->state() == QAbstractSocket::ConnectedState)
-            client->write(bytes);
-    });
+                           if (client && client->state() == QAbstractSocket::ConnectedState)
+                               client->write(bytes);
+                       });
 }
 
 void SimServer::clientGone()
