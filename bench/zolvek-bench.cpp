@@ -448,7 +448,7 @@ SatelliteFigures satelliteFigures(const QString &bin, bool ours, int requests, i
     client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const auto answered = [&client](const char *what) {
         while (!client.canReadLine())
-            if (!client.waitForReadyRead(3000))
+            if (!client.waitForReadyRead(15000)) // a slow answer is measured, not given up
                 throw std::runtime_error(std::string("no answer to ") + what);
         client.readAll();
         return monotonicSeconds();

@@ -3,6 +3,11 @@
 The virtual radio reports an S-meter of 17 dots (-6 dB by Hamlib's table) with the squelch
 open. Each program runs for a while on its own X display with a window manager; what it asked
 of the radio is counted from the radio's own log, and the screen is saved as a PNG.
+
+grig polls frequency, mode and S-meter. Gpredict gets a "Duplex TRX" radio on the listener and a
+satellite (AO-73) from a TLE this script writes; its Radio Control window is opened from the
+module's menu, and Track and Engage are pressed (clicks at the places Gpredict 2.3 puts them on a
+1280x900 screen under openbox): both satellite VFOs should then follow the Doppler shift.
 """
 import json
 import os
@@ -18,7 +23,53 @@ import zlib
 from zolvekcontract import write_test_store
 
 BIN = os.environ["ZOLVEK_BIN_DIR"]
-RUN_SECONDS = 15
+SCREEN = "1280x900x24"
+
+
+def tle_line(text):
+    """A TLE line with its checksum: the digits, each minus sign 1, modulo 10."""
+    total = sum(int(c) if c.isdigit() else c == "-" for c in text[:68])
+    return text[:68] + str(total % 10)
+
+
+def write_gpredict(config, port):
+    folder = os.path.join(config, "Gpredict")
+    for sub in ("modules", "satdata", "trsp", "hwconf"):
+        os.makedirs(os.path.join(folder, sub), exist_ok=True)
+
+    def write(name, text):
+        with open(os.path.join(folder, name), "w") as out:
+            out.write(text)
+
+    # Type 3: full duplex; the uplink on Sub (4), the downlink on Main (3).
+    write("hwconf/FT847.rig", "[Radio]\nHost=localhost\nPort=%s\nLO=0\nLO_UP=0\nType=3\n"
+          "PTT=0\nVFO_UP=4\nVFO_DOWN=3\nSIGNAL_AOS=false\nSIGNAL_LOS=false\n" % port)
+    day = time.gmtime()
+    epoch = "%02d%03d.50000000" % (day.tm_year % 100, day.tm_yday)
+    write("satdata/39444.sat", "[Satellite]\nVERSION=1.1\nNAME=FUNCUBE-1 (AO-73)\n"
+          "NICKNAME=AO-73\nTLE1=%s\nTLE2=%s\nSTATUS=0\n" % (
+              tle_line("1 39444U 13066AE  %s  .00000261  00000-0  38947-4 0  999" % epoch),
+              tle_line("2 39444  97.6059  58.2764 0056877 274.6819  84.7900 14.8162529022320")))
+    write("trsp/39444.trsp", "[Mode U/V linear]\nUP_LOW=435130000\nUP_HIGH=435150000\n"
+          "DOWN_LOW=145970000\nDOWN_HIGH=145950000\nINVERT=true\nMODE=USB\n")
+    write("modules/Amateur.mod", "[GLOBAL]\nSATELLITES=39444;\n")
+
+
+def click(env, x, y):
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=False)
+
+
+def engage_gpredict(env):
+    """Radio Control from the module's menu, then Track and Engage."""
+    click(env, 682, 65)   # the module's menu button
+    time.sleep(1.5)
+    click(env, 755, 235)  # Radio Control
+    time.sleep(2.5)
+    # Openbox places the Radio Control window at (390, 463) on this screen.
+    x, y = 390, 463
+    click(env, x + 216, y + 274)  # Track
+    time.sleep(0.5)
+    click(env, x + 696, y + 274)  # Engage
 
 
 
@@ -53,7 +104,7 @@ def main():
     try:
         display = ":%d" % (90 + os.getpid() % 9)
         procs.append(subprocess.Popen(["Xvfb", display, "-noreset", "-screen", "0",
-                                       "1024x768x24"], stderr=subprocess.DEVNULL))
+                                       SCREEN], stderr=subprocess.DEVNULL))
         time.sleep(1)
         env = dict(os.environ, DISPLAY=display, HOME=work, XDG_CONFIG_HOME=work,
                    XDG_RUNTIME_DIR=os.path.join(work, "runtime"))
@@ -80,14 +131,24 @@ def main():
             print("real clients: the utility did not start its listener", file=sys.stderr)
             return 1
         threading.Thread(target=lambda: [None for _ in utility.stderr], daemon=True).start()
+        # The radio's lines go up at connect, as a serial port server opens the port, until the
+        # utility lowers them: only what comes after counts.
+        while not any(e.get("event") == "frame" for e in frames) and time.monotonic() < deadline:
+            time.sleep(0.1)
 
-        programs = [("grig", ["grig", "-m", "2", "-r", "127.0.0.1:" + port])]
+        write_gpredict(work, port)
+        # Gpredict gave up on a listener that failed it after about 20 s: it gets 40.
+        programs = [("grig", ["grig", "-m", "2", "-r", "127.0.0.1:" + port], None, 15),
+                    ("gpredict", ["gpredict"], engage_gpredict, 40)]
         failed = False
-        for name, command in programs:
+        for name, command, drive, seconds in programs:
             start = len(frames)
             program = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-            time.sleep(RUN_SECONDS)
+            if drive:
+                time.sleep(6)
+                drive(env)
+            time.sleep(seconds)
             shot = os.path.join(output, name + ".png")
             save_png(display, shot)
             program.terminate()
@@ -100,9 +161,19 @@ def main():
             meters = sum(e["hex"].endswith("e7") for e in seen)
             keyed = [e for e in frames[start:] if e.get("event") == "lines"
                      and (e.get("dtr") or e.get("rts"))]
+            satellite = [e for e in frames[start:] if e.get("event") == "satellite"]
+            tuned = {vfo: sorted({e["hz"] for e in frames[start:]
+                                  if e.get("event") == "frequency" and e.get("vfo") == vfo})
+                     for vfo in ("main", "sat rx", "sat tx")}
             print("%s: %d frames in %d s: %d frequency reads, %d S-meter reads, keyed %d times; "
-                  "screen %s" % (name, len(seen), RUN_SECONDS, reads, meters, len(keyed), shot))
-            failed = failed or reads == 0 or bool(keyed)
+                  "satellite mode %s; frequencies set: %s; screen %s" % (
+                      name, len(seen), seconds, reads, meters, len(keyed),
+                      [e["on"] for e in satellite],
+                      {vfo: "%d, %s" % (len(hz), hz[:3] + (["..."] if len(hz) > 3 else []))
+                       for vfo, hz in tuned.items()}, shot))
+            failed = failed or bool(keyed)
+            if name == "gpredict":
+                failed = failed or len(tuned["sat rx"]) < 2 or len(tuned["sat tx"]) < 2
         return 1 if failed else 0
     finally:
         for proc in reversed(procs):
