@@ -4,7 +4,9 @@ The virtual radio reports an S-meter of 17 dots (-6 dB by Hamlib's table) with t
 open. Each program runs for a while on its own X display with a window manager; what it asked
 of the radio is counted from the radio's own log, and the screen is saved as a PNG.
 
-grig polls frequency, mode and S-meter. Gpredict gets a "Duplex TRX" radio on the listener and a
+grig polls frequency, mode and S-meter. WSJT-X gets Rig "Hamlib NET rigctl" on the listener, PTT
+by CAT, Mode USB and Split Operation "Rig"; Tune is pressed (it keys the radio, on the satellite
+transmit VFO in split) and pressed again. It has no sound card here and says so when it keys. Gpredict gets a "Duplex TRX" radio on the listener and a
 satellite (AO-73) from a TLE this script writes; its Radio Control window is opened from the
 module's menu, and Track and Engage are pressed (clicks at the places Gpredict 2.3 puts them on a
 1280x900 screen under openbox): both satellite VFOs should then follow the Doppler shift.
@@ -55,8 +57,35 @@ def write_gpredict(config, port):
     write("modules/Amateur.mod", "[GLOBAL]\nSATELLITES=39444;\n")
 
 
+def reset_radio(port):
+    """Main VFO, satellite mode off, as each program should find the radio."""
+    import socket
+    with socket.create_connection(("127.0.0.1", int(port)), timeout=5) as client:
+        client.sendall(b"S 0 Main\nF 14074000\nM USB 0\nq\n")
+        while client.recv(256):
+            pass
+
+
 def click(env, x, y):
     subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=False)
+
+
+def write_wsjtx(config, port):
+    with open(os.path.join(config, "WSJT-X.ini"), "w") as out:
+        out.write("[Configuration]\nMyCall=N0CALL\nMyGrid=JO65\nRig=Hamlib NET rigctl\n"
+                  "CATNetworkPort=127.0.0.1:%s\nPTTMethod=PTT_method_CAT\n"
+                  "SplitMode=split_mode_rig\nDataMode=data_mode_USB\n" % port)
+
+
+def tune_wsjtx(env):
+    """Tune on for a few seconds, its sound card complaint dismissed, then off."""
+    click(env, 640, 450)  # the splash screen away
+    time.sleep(2)
+    click(env, 753, 415)  # Tune
+    time.sleep(5)
+    subprocess.run(["xdotool", "key", "Return"], env=env, check=False)
+    time.sleep(1)
+    click(env, 753, 415)  # Tune off
 
 
 def engage_gpredict(env):
@@ -137,16 +166,20 @@ def main():
             time.sleep(0.1)
 
         write_gpredict(work, port)
+        write_wsjtx(work, port)
         # Gpredict gave up on a listener that failed it after about 20 s: it gets 40.
         programs = [("grig", ["grig", "-m", "2", "-r", "127.0.0.1:" + port], None, 15),
-                    ("gpredict", ["gpredict"], engage_gpredict, 40)]
+                    ("gpredict", ["gpredict"], engage_gpredict, 40),
+                    ("wsjtx", ["wsjtx"], tune_wsjtx, 10)]
         failed = False
         for name, command, drive, seconds in programs:
+            reset_radio(port)
+            time.sleep(1)
             start = len(frames)
             program = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
             if drive:
-                time.sleep(6)
+                time.sleep(10)
                 drive(env)
             time.sleep(seconds)
             shot = os.path.join(output, name + ".png")
@@ -159,19 +192,26 @@ def main():
             seen = [e for e in frames[start:] if e.get("event") == "frame"]
             reads = sum(e["hex"].endswith("03") for e in seen)
             meters = sum(e["hex"].endswith("e7") for e in seen)
-            keyed = [e for e in frames[start:] if e.get("event") == "lines"
-                     and (e.get("dtr") or e.get("rts"))]
+            lines = [e for e in frames[start:] if e.get("event") == "lines"]
+            keyed = [e for e in lines if e.get("dtr") or e.get("rts")]
+            released = bool(lines) and not (lines[-1].get("dtr") or lines[-1].get("rts"))
+            modes = ["%s %s" % (e["vfo"], e["mode"]) for e in frames[start:]
+                     if e.get("event") == "mode"]
             satellite = [e for e in frames[start:] if e.get("event") == "satellite"]
             tuned = {vfo: sorted({e["hz"] for e in frames[start:]
                                   if e.get("event") == "frequency" and e.get("vfo") == vfo})
                      for vfo in ("main", "sat rx", "sat tx")}
-            print("%s: %d frames in %d s: %d frequency reads, %d S-meter reads, keyed %d times; "
-                  "satellite mode %s; frequencies set: %s; screen %s" % (
+            print("%s: %d frames in %d s: %d frequency reads, %d S-meter reads, keyed %d times%s; "
+                  "satellite mode %s; modes set: %s; frequencies set: %s; screen %s" % (
                       name, len(seen), seconds, reads, meters, len(keyed),
-                      [e["on"] for e in satellite],
+                      " and released" if keyed and released else "",
+                      [e["on"] for e in satellite], modes,
                       {vfo: "%d, %s" % (len(hz), hz[:3] + (["..."] if len(hz) > 3 else []))
                        for vfo, hz in tuned.items()}, shot))
-            failed = failed or bool(keyed)
+            if name == "wsjtx":
+                failed = failed or not keyed or not released or not satellite
+            else:
+                failed = failed or bool(keyed)
             if name == "gpredict":
                 failed = failed or len(tuned["sat rx"]) < 2 or len(tuned["sat tx"]) < 2
         return 1 if failed else 0
