@@ -4,8 +4,8 @@
 
 #include <QRegularExpression>
 #include <cctype>
-#include <cmath>
-#include <cstdio>
+#include <charconv>
+#include <algorithm>
 
 namespace {
 
@@ -104,21 +104,29 @@ Step readStatus(Target target)
     return radioStep(Ft847::Opcode::ReadFrequencyMode, {}, target, Ft847::StatusSize);
 }
 
-// sscanf's %d and %lf: a number at the start, whatever follows.
-std::optional<long long> integer(const QByteArray &text)
+// As rigctld reads numbers (scanf's %d and %lf): the number at the start, whatever follows;
+// in the C locale, whatever the desktop's.
+template <typename Number> std::optional<Number> leading(const QByteArray &text)
 {
-    long long value = 0;
-    if (std::sscanf(text.constData(), "%lld", &value) != 1)
+    const char *begin = text.constData();
+    const char *end = begin + text.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    Number value{};
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop == begin)
         return std::nullopt;
     return value;
 }
 
+std::optional<long long> integer(const QByteArray &text)
+{
+    return leading<long long>(text);
+}
+
 std::optional<double> real(const QByteArray &text)
 {
-    double value = 0;
-    if (std::sscanf(text.constData(), "%lf", &value) != 1)
-        return std::nullopt;
-    return value;
+    return leading<double>(text);
 }
 
 // Hamlib's VFO names, and which of the radio's VFOs each stands for: the one in use (in
