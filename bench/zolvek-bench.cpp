@@ -398,6 +398,7 @@ RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int reque
 // over RFC 2217. rigctld runs without its write delays, its fastest.
 struct SatelliteFigures
 {
+    std::vector<double> keyed;   // T 1 to the radio keyed (lines up, or the PTT-on frame)
     std::vector<double> read;    // f to its answer
     std::vector<double> split;   // I to the satellite transmit VFO's set-frequency frame
     std::vector<double> doppler; // I and F five times a second each: each to its answer
@@ -453,9 +454,31 @@ SatelliteFigures satelliteFigures(const QString &bin, bool ours, int requests, i
         client.readAll();
         return monotonicSeconds();
     };
+    // rigctld answers a read from its cache for 500 ms after it last set or read: every read
+    // here is to reach the radio.
+    client.write("\\set_cache 0\n");
+    client.flush();
+    answered("\\set_cache");
     SatelliteFigures figures;
     for (int i = 0; i < requests; ++i) {
+        client.write("T 0\n");
+        client.flush();
+        answered("T 0");
         double sent = monotonicSeconds();
+        client.write("T 1\n");
+        client.flush();
+        const QJsonObject keyed = device.next([ours](const QJsonObject &e) {
+            if (ours)
+                return e.value("event") == "lines" && e.value("dtr").toBool()
+                       && e.value("rts").toBool();
+            return e.value("event") == "frame" && e.value("hex").toString().endsWith("08");
+        });
+        figures.keyed.push_back((keyed.value("t").toDouble() - sent) * 1000);
+        answered("T 1");
+        client.write("T 0\n");
+        client.flush();
+        answered("T 0");
+        sent = monotonicSeconds();
         client.write("f\n");
         client.flush();
         figures.read.push_back((answered("f") - sent) * 1000);
@@ -855,6 +878,8 @@ int main(int argc, char *argv[])
                 Figure{QStringLiteral("Ratio: %1, our listener median / rigctld").arg(what),
                        percentile(mine, 0.5) / percentile(theirs, 0.5), 0, "", "x", 1});
         };
+        virtualRadio("T 1 to the radio keyed (PTT frame; our lines)", satRigctld.keyed,
+                     satListener.keyed);
         virtualRadio("f (a radio read) to its answer", satRigctld.read, satListener.read);
         virtualRadio("I to the satellite TX frame", satRigctld.split, satListener.split);
         virtualRadio("Doppler, I and F 5/s each for 60 s, to each answer", satRigctld.doppler,

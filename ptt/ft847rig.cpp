@@ -61,9 +61,11 @@ const Ft847::Status &Ft847Rig::known(Ft847::Vfo vfo) const
     return m_known[std::size_t(vfo) >> 4];
 }
 
-void Ft847Rig::perform(const Request &request, const void *owner, Done done)
+void Ft847Rig::perform(const QList<Request> &requests, const void *owner, Done done)
 {
-    add({request, owner, std::move(done)});
+    if (requests.isEmpty())
+        return done(0, {});
+    add({requests, owner, std::move(done)});
 }
 
 void Ft847Rig::drop(const void *owner)
@@ -111,26 +113,37 @@ void Ft847Rig::run()
     while (!m_waiting && !m_jobs.empty()) {
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        const Request &request = job.request;
-        const QByteArray frame =
-            Ft847::frame(request.opcode, request.payload, vfoFor(request.target));
-        const bool read = request.answerSize > 0;
+        // The frames of one batch leave together, each for the VFO the ones before it chose.
+        QList<QByteArray> frames;
+        QByteArray bytes;
+        bool satellite = m_satellite;
+        for (const Request &request : std::as_const(job.requests)) {
+            frames << Ft847::frame(request.opcode, request.payload,
+                                   vfoFor(request.target, satellite));
+            bytes += frames.last();
+            if (const std::uint8_t opcode = opcodeOf(frames.last());
+                opcode == Ft847::Opcode::SatelliteOn || opcode == Ft847::Opcode::SatelliteOff)
+                satellite = opcode == Ft847::Opcode::SatelliteOn;
+        }
+        const bool read = job.requests.last().answerSize > 0;
         if (read)
             m_port.Input(); // whatever came unasked is not this answer
         ResumeNext step;
-        step([&] { m_port.Output(frame); });
+        step([&] { m_port.Output(bytes); });
         logPortFailures(read ? "asking the radio" : "sending to the radio", step.errors());
         if (step.failed()) {
             if (job.done)
                 job.done(IoError, {});
             continue;
         }
+        for (qsizetype i = 0; i < frames.size() - (read ? 1 : 0); ++i)
+            applied(frames[i]);
         if (!read) {
-            applied(frame);
             if (job.done)
                 job.done(0, {});
             continue;
         }
+        const QByteArray &frame = frames.last();
         if (m_silent && readsFrequency(opcodeOf(frame))) {
             // Asked all the same; an answer that comes later is taken when it comes.
             if (job.done)
@@ -150,7 +163,7 @@ void Ft847Rig::run()
 bool Ft847Rig::takeAnswer()
 {
     m_answer += m_port.Input();
-    const int size = m_waiting ? m_reading.request.answerSize : Ft847::StatusSize;
+    const int size = m_waiting ? m_reading.requests.last().answerSize : Ft847::StatusSize;
     if (m_answer.size() < size)
         return false;
     const QByteArray answer = m_answer.right(size);

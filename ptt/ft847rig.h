@@ -2,6 +2,7 @@
 
 #include "ptt/ft847cat.h"
 
+#include <QList>
 #include <QObject>
 #include <QTimer>
 #include <array>
@@ -42,8 +43,9 @@ public:
 
     explicit Ft847Rig(CommControl &port, QObject *parent = nullptr);
 
-    // `owner` tags a request, so that one whose client has gone can be dropped.
-    void perform(const Request &request, const void *owner, Done done);
+    // Requests sent together, in one write: writes, the last of them perhaps a read, whose
+    // answer `done` gets. `owner` tags them, so that those whose client has gone can be dropped.
+    void perform(const QList<Request> &requests, const void *owner, Done done);
     // Drops the requests of `owner` that have not been carried out; none of its answers come.
     void drop(const void *owner);
 
@@ -60,7 +62,7 @@ public:
 private:
     struct Job
     {
-        Request request;
+        QList<Request> requests;
         const void *owner = nullptr;
         Done done;
     };

@@ -271,20 +271,26 @@ void RigctlListener::step(const ClientPtr &client)
                     step(still);
             });
             return;
-        case Kind::Radio:
+        case Kind::Radio: {
+            // This request and the ones right after it, up to a read, go out together.
+            QList<Ft847Rig::Request> batch{next.request};
+            const auto &steps = client->reply.steps;
+            while (batch.last().answerSize == 0 && client->nextStep < steps.size()
+                   && steps[client->nextStep].kind == Kind::Radio)
+                batch << steps[client->nextStep++].request;
             client->waiting = true;
-            m_rig.perform(next.request, client.get(),
-                          [this, weak](int code, const QByteArray &answer) {
-                              const auto still = weak.lock();
-                              if (!still || !still->connection || !still->connection->isOpen())
-                                  return;
-                              if (code != 0)
-                                  return complete(still, code);
-                              if (!answer.isEmpty())
-                                  still->answers << answer;
-                              step(still);
-                          });
+            m_rig.perform(batch, client.get(), [this, weak](int code, const QByteArray &answer) {
+                const auto still = weak.lock();
+                if (!still || !still->connection || !still->connection->isOpen())
+                    return;
+                if (code != 0)
+                    return complete(still, code);
+                if (!answer.isEmpty())
+                    still->answers << answer;
+                step(still);
+            });
             return;
+        }
         }
     }
     complete(client, 0);
