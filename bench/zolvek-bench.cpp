@@ -366,6 +366,15 @@ RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int reque
                        && e.value("hex").toString().endsWith(up ? "08" : "88");
             };
         };
+        // rigctld reads the radio while it opens, and the double never answers: its first
+        // answer waits those reads out (1 s each), which is no part of keying.
+        client.write("T 0\n");
+        client.flush();
+        if (!client.waitForReadyRead(10000))
+            throw std::runtime_error("no answer to the first T 0");
+        while (!client.canReadLine() && client.waitForReadyRead(3000)) {
+        }
+        client.readAll();
         RigctlServerFigures figures;
         for (int i = 0; i < requests; ++i) {
             double sent = monotonicSeconds();
