@@ -86,7 +86,7 @@ constexpr std::uint8_t SatelliteOff = 0x8e;
 constexpr std::uint8_t SetFrequency = 0x01;
 constexpr std::uint8_t ReadFrequencyMode = 0x03;
 constexpr std::uint8_t SetMode = 0x07;
-// Byte 0: 0x0a DCS on, 0x2a CTCSS encode and decode, 0x4a CTCSS encode, 0x8a both off.
+// Byte 0: what it turns on (Tones).
 constexpr std::uint8_t ToneSwitch = 0x0a;
 constexpr std::uint8_t CtcssTone = 0x0b; // byte 0: the tone's code (CtcssTones)
 constexpr std::uint8_t DcsCode = 0x0c;   // bytes 0-1: the code, four BCD digits
@@ -100,6 +100,13 @@ constexpr std::uint8_t ReadRxStatus = 0xe7;
 // PTT line, the radio still says receive); bits 0-4 the PO/ALC meter.
 constexpr std::uint8_t ReadTxStatus = 0xf7;
 } // namespace Opcode
+// What ToneSwitch's first byte turns on.
+namespace Tones {
+constexpr std::uint8_t DcsOn = 0x0a;
+constexpr std::uint8_t CtcssEncodeDecode = 0x2a;
+constexpr std::uint8_t CtcssEncode = 0x4a;
+constexpr std::uint8_t Off = 0x8a;
+} // namespace Tones
 constexpr std::uint8_t StatusFlag = 0x80; // bit 7 of both status bytes
 constexpr std::uint8_t MeterMask = 0x1f;
 

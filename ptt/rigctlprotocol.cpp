@@ -3,9 +3,9 @@
 #include "ptt/ft847caps.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <algorithm>
 
 namespace {
 
@@ -484,7 +484,9 @@ Reply setFunction(Call &call)
         return report(RigctlSession::NotAvailable);
     if (!on || vfoRefused(call))
         return report(RigctlSession::InvalidArgument);
-    const std::uint8_t how = !*on ? 0x8a : function == "TONE" ? 0x4a : 0x2a;
+    const std::uint8_t how = !*on                 ? Ft847::Tones::Off
+                             : function == "TONE" ? Ft847::Tones::CtcssEncode
+                                                  : Ft847::Tones::CtcssEncodeDecode;
     Reply reply = report(0);
     reply.steps << radioStep(Ft847::Opcode::ToneSwitch, QByteArray(1, char(how)), call.target);
     return reply;

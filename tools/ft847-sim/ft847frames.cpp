@@ -16,13 +16,13 @@ QString frequency(const QByteArray &frame)
 QString toneSwitch(std::uint8_t how)
 {
     switch (how) {
-    case 0x0a:
+    case Ft847::Tones::DcsOn:
         return QStringLiteral("dcs on");
-    case 0x2a:
+    case Ft847::Tones::CtcssEncodeDecode:
         return QStringLiteral("ctcss encode and decode on");
-    case 0x4a:
+    case Ft847::Tones::CtcssEncode:
         return QStringLiteral("ctcss encode on");
-    case 0x8a:
+    case Ft847::Tones::Off:
         return QStringLiteral("ctcss and dcs off");
     default:
         return QString();
