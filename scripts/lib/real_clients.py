@@ -6,7 +6,10 @@ of the radio is counted from the radio's own log, and the screen is saved as a P
 
 grig polls frequency, mode and S-meter. WSJT-X gets Rig "Hamlib NET rigctl" on the listener, PTT
 by CAT, Mode USB and Split Operation "Rig"; Tune is pressed (it keys the radio, on the satellite
-transmit VFO in split) and pressed again. It has no sound card here and says so when it keys. Gpredict gets a "Duplex TRX" radio on the listener and a
+transmit VFO in split) and pressed again. It has no sound card here and says so when it keys.
+KLog (a logger) gets Hamlib model 2 on the listener, read only, polled; the notices it gives at
+start (no translation, no country file, no internet to fetch one) are dismissed, and it shows
+the radio's frequency. Gpredict gets a "Duplex TRX" radio on the listener and a
 satellite (AO-73) from a TLE this script writes; its Radio Control window is opened from the
 module's menu, and Track and Engage are pressed (clicks at the places Gpredict 2.3 puts them on a
 1280x900 screen under openbox): both satellite VFOs should then follow the Doppler shift.
@@ -75,6 +78,19 @@ def write_wsjtx(config, port):
         out.write("[Configuration]\nMyCall=N0CALL\nMyGrid=JO65\nRig=Hamlib NET rigctl\n"
                   "CATNetworkPort=127.0.0.1:%s\nPTTMethod=PTT_method_CAT\n"
                   "SplitMode=split_mode_rig\nDataMode=data_mode_USB\n" % port)
+
+
+def write_klog(home, port):
+    os.makedirs(os.path.join(home, ".klog"), exist_ok=True)
+    with open(os.path.join(home, ".klog", "klogrc"), "w") as out:
+        out.write("CALLSIGN=N0CALL;\nHAMLIB=True;\nHAMLIBRIGTYPE=2;\nHAMLIBNETADDRESS=127.0.0.1;\n"
+                  "HAMLIBNETPORT=%s;\nHAMLIBRIGPOLLRATE=500;\nHAMLIBREADONLY=True;\n" % port)
+
+
+def dismiss_notices(env):
+    for _ in range(5):
+        subprocess.run(["xdotool", "key", "Return"], env=env, check=False)
+        time.sleep(2)
 
 
 def tune_wsjtx(env):
@@ -167,10 +183,12 @@ def main():
 
         write_gpredict(work, port)
         write_wsjtx(work, port)
+        write_klog(work, port)
         # Gpredict gave up on a listener that failed it after about 20 s: it gets 40.
         programs = [("grig", ["grig", "-m", "2", "-r", "127.0.0.1:" + port], None, 15),
                     ("gpredict", ["gpredict"], engage_gpredict, 40),
-                    ("wsjtx", ["wsjtx"], tune_wsjtx, 10)]
+                    ("wsjtx", ["wsjtx"], tune_wsjtx, 10),
+                    ("klog", ["klog"], dismiss_notices, 10)]
         failed = False
         for name, command, drive, seconds in programs:
             reset_radio(port)
@@ -212,6 +230,8 @@ def main():
                 failed = failed or not keyed or not released or not satellite
             else:
                 failed = failed or bool(keyed)
+            if name == "klog":
+                failed = failed or reads == 0
             if name == "gpredict":
                 failed = failed or len(tuned["sat rx"]) < 2 or len(tuned["sat tx"]) < 2
         return 1 if failed else 0
