@@ -135,7 +135,9 @@ std::optional<int> powerToMw(double fraction, std::uint64_t hz, const char *mode
     return std::nullopt;
 }
 
-QByteArray dumpState(bool full)
+namespace {
+
+QByteArray describe(bool full)
 {
     QByteArray text = "1\n" + QByteArray::number(RigModel) + "\n0\n";
     for (const Ft847::Range &range : Ft847::ReceiveRanges)
@@ -177,6 +179,16 @@ QByteArray dumpState(bool full)
         text += ' ' + QByteArray::number(code);
     text += "\ndone\n";
     return text;
+}
+
+} // namespace
+
+// Made once: clients may ask for it many times a second.
+QByteArray dumpState(bool full)
+{
+    static const QByteArray brief = describe(false);
+    static const QByteArray all = describe(true);
+    return full ? all : brief;
 }
 
 } // namespace Ft847Caps
