@@ -44,13 +44,6 @@ Ft847Rig::Ft847Rig(CommControl &port, QObject *parent)
     connect(&m_port, &CommControl::inputArrived, this, &Ft847Rig::answerArrived);
 }
 
-Ft847::Vfo Ft847Rig::vfoFor(Target target, bool satellite)
-{
-    if (!satellite || target == Target::None)
-        return Ft847::Vfo::Main;
-    return target == Target::Transmit ? Ft847::Vfo::SatTx : Ft847::Vfo::SatRx;
-}
-
 Ft847::Status &Ft847Rig::knownOf(Ft847::Vfo vfo)
 {
     return m_known[std::size_t(vfo) >> 4];

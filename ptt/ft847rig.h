@@ -51,7 +51,12 @@ public:
 
     bool satellite() const { return m_satellite; }
     Ft847::Vfo vfoFor(Target target) const { return vfoFor(target, m_satellite); }
-    static Ft847::Vfo vfoFor(Target target, bool satellite);
+    static Ft847::Vfo vfoFor(Target target, bool satellite)
+    {
+        if (!satellite || target == Target::None)
+            return Ft847::Vfo::Main;
+        return target == Target::Transmit ? Ft847::Vfo::SatTx : Ft847::Vfo::SatRx;
+    }
     // What a VFO was last told or last said.
     const Ft847::Status &known(Ft847::Vfo vfo) const;
     // Its mode was set or read here, and nothing else has set it since.
