@@ -301,6 +301,23 @@ public:
     double highAfterOpen = 0; // how long the lines the driver raised stayed high, ms
 };
 
+// Connects to a server that is still starting, trying for `seconds`; Nagle off once connected.
+bool connectWithin(QTcpSocket &client, quint16 port, double seconds)
+{
+    const double deadline = monotonicSeconds() + seconds;
+    while (monotonicSeconds() < deadline && client.state() != QAbstractSocket::ConnectedState) {
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(500)) {
+            client.abort();
+            QThread::msleep(50);
+        }
+    }
+    if (client.state() != QAbstractSocket::ConnectedState)
+        return false;
+    client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return true;
+}
+
 // What a rigctl server does on a tty-double device for a client on a held TCP connection, run
 // by the double: Hamlib's rigctld for the FT-847 (keying by its PTT frames) or the utility's
 // listener (keying by the lines). Both drive the same kind of port, timed by the same log.
@@ -338,17 +355,8 @@ RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int reque
                     << "write_delay=0,post_write_delay=0";
         Radio device(bin + QStringLiteral("/tty-double"), command, env);
         QTcpSocket client;
-        const double deadline = monotonicSeconds() + 10;
-        while (monotonicSeconds() < deadline && client.state() != QAbstractSocket::ConnectedState) {
-            client.connectToHost(QHostAddress::LocalHost, port);
-            if (!client.waitForConnected(500)) {
-                client.abort();
-                QThread::msleep(50);
-            }
-        }
-        if (client.state() != QAbstractSocket::ConnectedState)
+        if (!connectWithin(client, port, 10))
             continue; // the port was taken meanwhile: another
-        client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
         const auto answered = [&client](const char *what) {
             while (!client.canReadLine())
                 if (!client.waitForReadyRead(3000))
@@ -445,17 +453,8 @@ SatelliteFigures satelliteFigures(const QString &bin, bool ours, int requests, i
                       "write_delay=0,post_write_delay=0"});
     }
     QTcpSocket client;
-    const double deadline = monotonicSeconds() + 15;
-    while (monotonicSeconds() < deadline && client.state() != QAbstractSocket::ConnectedState) {
-        client.connectToHost(QHostAddress::LocalHost, port);
-        if (!client.waitForConnected(500)) {
-            client.abort();
-            QThread::msleep(50);
-        }
-    }
-    if (client.state() != QAbstractSocket::ConnectedState)
+    if (!connectWithin(client, port, 15))
         throw std::runtime_error("no rigctl server listened for the virtual radio");
-    client.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const auto answered = [&client](const char *what) {
         while (!client.canReadLine())
             if (!client.waitForReadyRead(15000)) // a slow answer is measured, not given up
