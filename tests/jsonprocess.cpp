@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QThread>
 
 JsonProcess::~JsonProcess()
@@ -179,6 +181,23 @@ Station::~Station()
         utility.kill();
         utility.waitForFinished(3000);
     }
+}
+
+quint16 Station::listenerPort(int timeoutMs)
+{
+    static const QRegularExpression said(QStringLiteral("rigctl listener on [0-9.]+:(\\d+)"));
+    QFile errors(errorFile);
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (errors.isOpen() || errors.open(QIODevice::ReadOnly)) {
+            errors.seek(0);
+            const auto found = said.match(QString::fromUtf8(errors.readAll()));
+            if (found.hasMatch())
+                return quint16(found.captured(1).toUInt());
+        }
+        QThread::msleep(20);
+    }
+    return 0;
 }
 
 bool Station::start(bool onDisplay)

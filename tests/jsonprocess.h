@@ -91,6 +91,9 @@ public:
     // does for its frames.
     bool startUtility();
     bool stopUtility();
+    // The port the utility's rigctl listener said it listens on (in errorFile), waited for;
+    // 0 when it did not say so in time.
+    quint16 listenerPort(int timeoutMs = 10000);
     // Frames the radio has seen so far.
     int frames();
     bool waitForFrames(int count, int timeoutMs = 5000);
