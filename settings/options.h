@@ -17,12 +17,15 @@ inline const SettingKey ComPort{App, ComSection, QStringLiteral("ComPort")};
 inline const SettingKey Settings{App, ComSection, QStringLiteral("Settings")};
 inline const SettingKey Min{App, WinSection, QStringLiteral("Min")};
 inline const SettingKey Top{App, WinSection, QStringLiteral("Top")};
+// Where the window was left, "X,Y" of its frame on the desktop.
+inline const SettingKey Position{App, WinSection, QStringLiteral("Position")};
 inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // rigctl, off if empty
 // Who besides this computer may connect to the rigctl listener: ADDR[/BITS],...
 inline const SettingKey ListenAllow{App, HostSection, QStringLiteral("ListenAllow")};
 // Seconds after which a transmit is ended by itself; off when absent or 0. Read only.
 inline const SettingKey TransmitTimeout{App, PttSection, QStringLiteral("TransmitTimeout")};
-// The device or address COM`port` stands for; read only, never written by the utility.
+// The device or address COM`port` stands for; absent for the platform's own device. Set from the
+// port list's menu or by hand.
 inline SettingKey PortMapping(int port)
 {
     return {App, PortsSection, QStringLiteral("COM%1").arg(port)};

@@ -27,11 +27,26 @@ QString GetSetting(const SettingKey &setting, const QString &defaultValue)
     return value.toString();
 }
 
-bool SaveSetting(const SettingKey &setting, const QString &value)
+namespace {
+
+template <typename Change> bool changeStore(const SettingKey &setting, Change &&change)
 {
     prepareSettingsStoreForWrite(setting.app);
     const auto store = openSettingsStore(setting.app);
-    store->setValue(entryKey(setting), value);
+    change(*store);
     store->sync();
     return store->status() == QSettings::NoError && store->isWritable();
+}
+
+} // namespace
+
+bool SaveSetting(const SettingKey &setting, const QString &value)
+{
+    return changeStore(setting,
+                       [&](QSettings &store) { store.setValue(entryKey(setting), value); });
+}
+
+bool DeleteSetting(const SettingKey &setting)
+{
+    return changeStore(setting, [&](QSettings &store) { store.remove(entryKey(setting)); });
 }

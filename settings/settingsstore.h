@@ -14,3 +14,7 @@ QString GetSetting(const SettingKey &setting, const QString &defaultValue);
 // Stores the text, creating section and key as needed. Returns false when the store could not
 // be written (the value may then be lost at exit).
 bool SaveSetting(const SettingKey &setting, const QString &value);
+
+// Removes the entry, so that its default applies again. Returns false when the store could not
+// be written.
+bool DeleteSetting(const SettingKey &setting);

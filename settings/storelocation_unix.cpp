@@ -14,22 +14,22 @@ QString configHome()
     return QDir::homePath() + QStringLiteral("/.config");
 }
 
-// The options are the user's own: keep the folder and file private. An existing file keeps the
-// mode it has, since the store rewrites it through a temporary file that copies it.
-void preparePrivateFile(const QString &path)
+// The options are the user's own (they say which radio is where): folder 0700, file 0600, also
+// when someone else made them (a script, an unpacked backup). The store rewrites the file through
+// a temporary one that copies its mode, so the mode set here stays.
+void makePrivate(const QString &folder, const QString &file, bool createFile)
 {
-    const QFileInfo info(path);
-    QDir dir = info.absoluteDir();
-    if (!dir.exists()) {
-        QDir().mkpath(dir.absolutePath());
-        QFile::setPermissions(dir.absolutePath(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!QFileInfo::exists(file)) {
+        QFile created(file);
+        if (!createFile)
+            return;
+        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
     }
-    if (!info.exists()) {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
 }
 
 } // namespace
@@ -46,15 +46,15 @@ std::unique_ptr<QSettings> openSettingsStore(const QString &app)
 
 void prepareSettingsStoreForWrite(const QString &app)
 {
-    preparePrivateFile(settingsLocation(app));
+    const QString file = settingsLocation(app);
+    makePrivate(QFileInfo(file).absolutePath(), file, true);
 }
 
+// Made private at every start, so a store made by others is the user's own from then on.
 QString privateFolder(const QString &app)
 {
-    const QString folder = QFileInfo(settingsLocation(app)).absolutePath();
-    if (!QFileInfo::exists(folder)) {
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    const QString file = settingsLocation(app);
+    const QString folder = QFileInfo(file).absolutePath();
+    makePrivate(folder, file, false);
     return folder;
 }

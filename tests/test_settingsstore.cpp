@@ -20,6 +20,7 @@ private Q_SLOTS:
     void handEditedValues_data();
     void handEditedValues();
     void locationFollowsXdgConfigHome();
+    void privateToUser_data();
     void privateToUser();
     void survivesNewProcess();
     void survivesKill();
@@ -97,9 +98,24 @@ void TestSettingsStore::locationFollowsXdgConfigHome()
     QVERIFY(testStore().readRaw().contains("ComPort=2"));
 }
 
+void TestSettingsStore::privateToUser_data()
+{
+    QTest::addColumn<bool>("madeByOthers");
+    QTest::newRow("made by the utility") << false;
+    QTest::newRow("made 0755/0644 by a script") << true;
+}
+
 void TestSettingsStore::privateToUser()
 {
-    const QString folder = testStore().configHome() + "/fresh";
+    QFETCH(bool, madeByOthers);
+    const QString folder = testStore().configHome() + (madeByOthers ? "/script" : "/fresh");
+    if (madeByOthers) {
+        QDir().mkpath(folder + "/KELD");
+        QFile file(folder + "/KELD/settings.ini");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QFile::setPermissions(folder + "/KELD", QFile::Permissions(0x7755));
+        file.setPermissions(QFile::Permissions(0x6644));
+    }
     qputenv("XDG_CONFIG_HOME", folder.toLocal8Bit());
     QVERIFY(SaveSetting(Options::ComPort, "2"));
     QVERIFY(SaveSetting(Options::ComPort, "3")); // rewritten
