@@ -92,6 +92,23 @@ bool RigctlListener::listen(const QString &address, const QString &allow, QStrin
     return true;
 }
 
+void RigctlListener::close()
+{
+    m_server.close();
+    bool keyed = false;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        keyed = keyed || holdsKey(**it);
+        forget(**it);
+        it.key()->disconnect(this);
+        it.key()->abort();
+        it.key()->deleteLater();
+    }
+    m_clients.clear();
+    if (keyed)
+        m_ptt.setLines(false);
+    Q_EMIT clientsChanged();
+}
+
 QString RigctlListener::address() const
 {
     return m_server.serverAddress().toString() + QLatin1Char(':')
@@ -149,6 +166,7 @@ void RigctlListener::arrived(qintptr socket)
             [this, client](const QByteArray &bytes) { read(client, bytes); });
     connect(connection, &RigctlConnection::inputClosed, this, [this, client] { serve(client); });
     connect(connection, &RigctlConnection::closed, this, [this, connection] { gone(connection); });
+    Q_EMIT clientsChanged();
 }
 
 bool RigctlListener::holdsKey(const Client &client) const
@@ -178,6 +196,7 @@ bool RigctlListener::makeRoom()
     connection->write("zolvek-ptt: silent for " + QByteArray::number(IdlePlace.count())
                       + " s while every place was taken; closing this one for a new client\n");
     connection->finish(); // deleted when closed, as any client
+    Q_EMIT clientsChanged();
     return true;
 }
 
@@ -345,6 +364,7 @@ void RigctlListener::gone(RigctlConnection *connection)
     if (!client)
         return;
     forget(*client);
+    Q_EMIT clientsChanged();
     if (m_clients.size() < MaxClients)
         m_fullReported = false;
     if (holdsKey(*client))

@@ -49,9 +49,17 @@ public:
     // with one. False, with the reason, when it is not listened on.
     bool listen(const QString &address, const QString &allow, QString *why);
     QString address() const;
+    // How many host programs are connected now.
+    int clientCount() const { return int(m_clients.size()); }
+    // Stops listening and closes every connection; the radio a client keyed goes back to
+    // receive, as when that client leaves.
+    void close();
     static bool parseAddress(const QString &text, QHostAddress *host, quint16 *port);
     // False, with the reason, for an entry that is not ADDR or ADDR/BITS.
     static bool parseAllowList(const QString &text, QList<Subnet> *subnets, QString *why);
+
+Q_SIGNALS:
+    void clientsChanged();
 
 private:
     struct Client
