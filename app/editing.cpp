@@ -81,6 +81,6 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 void Form1::showMessage(const QString &text, const QStringList &why)
 {
     QMessageBox box(QMessageBox::NoIcon, ProgramTitle, text, QMessageBox::Ok, this);
-    box.setInformativeText(explainPortFailures(why));
+    box.setInformativeText(text == PortErrorText ? portFailureText(why) : explainPortFailures(why));
     box.exec();
 }

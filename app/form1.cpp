@@ -3,13 +3,16 @@
 #include "app/clicklabel.h"
 #include "app/indicator.h"
 #include "app/listcombobox.h"
+#include "app/listenercontrol.h"
 #include "app/valuecheckbox.h"
 #include "app/windowframe.h"
 #include "ptt/pttswitch.h"
-#include "ptt/rigctllistener.h"
 #include "serial/portfailure.h"
 #include "serial/portmap.h"
 #include "serial/resumenext.h"
+#include "settings/options.h"
+#include "settings/storelocation.h"
+#include "settings/textconv.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -117,7 +120,7 @@ void Form1::buildControls()
     m_Label3 = new ClickLabel(this);
     m_Label3->setObjectName(QStringLiteral("Label3"));
     placeTwips(m_Label3, 120, 360, 855, 495);
-    m_Label3->setToolTip(QStringLiteral("Turns red on TX; Click to toggle TX state"));
+    m_Label3->setToolTip(IndicatorTip);
     m_Label3->raise();
 
     // Focus order: port list, settings, minimized, button, on top.
@@ -130,6 +133,23 @@ void Form1::buildControls()
     m_Timer1->setObjectName(QStringLiteral("Timer1"));
     m_ptt = new PttSwitch(m_comport, m_Timer1, static_cast<PttWindow &>(*this), this);
     m_ptt->setObjectName(QStringLiteral("ptt"));
+
+    m_listener = new ListenerControl(
+        *m_ptt, m_comport,
+        [this](const SettingKey &setting, const QString &value) { saveOption(setting, value); },
+        this);
+    connect(m_listener, &ListenerControl::changed, this, &Form1::showListenerState);
+    connect(m_listener, &ListenerControl::failed, this, [this](const QString &why) {
+        showNotice(QStringLiteral("ListenFailedBox"), QStringLiteral("No rigctl listener"),
+                   why
+                       + QStringLiteral("\nHost programs that use Hamlib NET rigctl cannot key "
+                                        "the radio; the window message still works."));
+    });
+    // A right-click sets things up; only a left click on the indicator ever keys.
+    m_Combo1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_Combo1, &QWidget::customContextMenuRequested, this, &Form1::showPortMenu);
+    m_Label3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_Label3, &QWidget::customContextMenuRequested, this, &Form1::showIndicatorMenu);
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
@@ -211,22 +231,32 @@ void Form1::Command1_Click()
 
 QString Form1::startRigctlListener(const QString &address, const QString &allow)
 {
-    auto *listener = new RigctlListener(*m_ptt, m_comport, this);
-    QString why;
-    if (listener->listen(address, allow, &why))
-        return listener->address();
-    delete listener;
-    qWarning("zolvek-ptt: no rigctl listener: %s", qUtf8Printable(why));
-    showNotice(QStringLiteral("ListenFailedBox"), QStringLiteral("No rigctl listener"),
-               why
-                   + QStringLiteral("\nHost programs that use Hamlib NET rigctl cannot key the "
-                                    "radio; the window message still works."));
-    return QString();
+    return m_listener->start(address, allow);
 }
 
 void Form1::setTransmitTimeout(int seconds)
 {
     m_ptt->setTransmitTimeout(seconds);
+}
+
+// A safety option that does not make sense is not guessed at: off, and said where the operator
+// looks (a start from the desktop shows no standard error).
+void Form1::setTransmitTimeout(const QString &text, const QString &from)
+{
+    if (text.trimmed().isEmpty())
+        return;
+    if (const auto seconds = textToWholeNumber(text, PttSwitch::MaxTransmitTimeout)) {
+        setTransmitTimeout(*seconds);
+        return;
+    }
+    QString why = QStringLiteral("%1 \"%2\" is not a whole number of seconds from 0 to %3")
+                      .arg(from, text.left(40))
+                      .arg(PttSwitch::MaxTransmitTimeout);
+    if (from.startsWith(QLatin1Char('['))) // a stored value: say where it is stored
+        why += QStringLiteral(" (%1)").arg(settingsLocation(Options::App));
+    qWarning("zolvek-ptt: no transmit time-out: %s", qUtf8Printable(why));
+    showNotice(QStringLiteral("TimeoutRefusedBox"), QStringLiteral("No transmit time-out"),
+               why + QStringLiteral(".\nA transmit lasts until the host ends it."));
 }
 
 void Form1::ptt(const std::int32_t &command, const std::int32_t &state)
@@ -255,8 +285,15 @@ void Form1::reportPortError(const QStringList &why)
     if (m_portErrorBox || m_portFailureReported)
         return;
     m_portFailureReported = true;
-    m_portErrorBox =
-        showNotice(QStringLiteral("PortErrorBox"), PortErrorText, explainPortFailures(why));
+    m_portErrorBox = showNotice(QStringLiteral("PortErrorBox"), PortErrorText, portFailureText(why));
+}
+
+// The port's own words and what they mean, and where the port's mapping is kept.
+QString Form1::portFailureText(const QStringList &why) const
+{
+    return explainPortFailures(why)
+           + QStringLiteral("\nThe COM ports' devices ([Ports]) and the options are kept in %1.")
+                 .arg(settingsLocation(Options::App));
 }
 
 QMessageBox *Form1::showNotice(const QString &name, const QString &text, const QString &reason)
@@ -274,6 +311,7 @@ QMessageBox *Form1::showNotice(const QString &name, const QString &text, const Q
 // transmitting never leaves the radio keyed.
 void Form1::closeEvent(QCloseEvent *event)
 {
+    savePosition();
     if (m_comport.PortOpen()) {
         ResumeNext step;
         step([&] { m_comport.setRTSEnable(false); });
@@ -291,6 +329,7 @@ void Form1::closeEvent(QCloseEvent *event)
 // window is being shown brings it up iconified, with no flash of the normal window.
 void Form1::showAfterLoad()
 {
+    restorePosition();
     const Qt::WindowStates loaded = windowState();
     if (!(loaded & Qt::WindowMinimized)) {
         show();

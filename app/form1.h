@@ -12,6 +12,7 @@
 
 class ClickLabel;
 class Indicator;
+class ListenerControl;
 class ListComboBox;
 class QLabel;
 class PttSwitch;
@@ -38,6 +39,8 @@ public:
     static inline const QString Caption = QString::fromLatin1(HostContract::WindowTitle);
     static inline const QString MoreCaption = QStringLiteral("&More>>");
     static inline const QString LessCaption = QStringLiteral("&Less<<");
+    static inline const QString IndicatorTip =
+        QStringLiteral("Turns red on TX; Click to toggle TX state");
     static constexpr int InnerHeightTwips = 1605;
     static constexpr int LaidOutInnerWidthTwips = 4005;
 
@@ -62,6 +65,9 @@ public:
 
     // Ends a transmit that lasts longer than `seconds` (0: never) and says so in a notice.
     void setTransmitTimeout(int seconds);
+    // The same from the operator's text, `from` naming where it was written: text that is not a
+    // whole number of seconds in range leaves the time-out off, and a notice says so.
+    void setTransmitTimeout(const QString &text, const QString &from);
 
     // Switches the radio: command 0 with state 1 transmits, with state 0 receives; command 1
     // closes the utility. The two values are read, never written.
@@ -89,6 +95,14 @@ private:
     void reportPortError(const QStringList &why) override;
     void portLost(const QString &why);
 
+    // Setting up from the window: the port list's and the indicator's context menus.
+    void showPortMenu(const QPoint &at);
+    void showIndicatorMenu(const QPoint &at);
+    void mapPort(int port, const QString &device);
+    void showListenerState();
+    void restorePosition();
+    void savePosition();
+
     void buildControls();
     void placeTwips(QWidget *control, int left, int top, int width, int height);
     float collapsedWidth() const;
@@ -102,10 +116,12 @@ private:
     void Check2_Click();
     void ApplyTopmost();
     void showMessage(const QString &text, const QStringList &why);
+    QString portFailureText(const QStringList &why) const;
     // A message that does not wait for OK: the window keeps serving the host while it shows.
     QMessageBox *showNotice(const QString &name, const QString &text,
                             const QString &reason = QString());
     void saveOption(const SettingKey &setting, const QString &value);
+    void reportSaveFailure();
 
     Indicator *m_Shape1 = nullptr;
     ClickLabel *m_Label3 = nullptr;
@@ -119,6 +135,7 @@ private:
     QTimer *m_Timer1 = nullptr;
     CommControl m_comport;
     PttSwitch *m_ptt = nullptr;
+    ListenerControl *m_listener = nullptr;
     QPointer<QMessageBox> m_portErrorBox;
     // A port failure is reported once, until the port has been opened again.
     bool m_portFailureReported = false;

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <cstdio>
 
 namespace {
@@ -21,21 +22,6 @@ struct CommandLine
     QString listenAllow; // null when not given
     QString txTimeout;   // null when not given
 };
-
-// A time-out that does not make sense is skipped like any damaged option: off, and said.
-void applyTransmitTimeout(Form1 &window, const QString &text, const char *from)
-{
-    if (text.trimmed().isEmpty())
-        return;
-    if (const auto seconds = textToWholeNumber(text, PttSwitch::MaxTransmitTimeout)) {
-        window.setTransmitTimeout(*seconds);
-        return;
-    }
-    std::fprintf(stderr,
-                 "zolvek-ptt: %s \"%s\" is not a whole number of seconds from 0 to %d: no "
-                 "transmit time-out\n",
-                 from, qUtf8Printable(text.left(40)), PttSwitch::MaxTransmitTimeout);
-}
 
 int readCommandLine(int argc, char *argv[], CommandLine *line)
 {
@@ -122,6 +108,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zolvek-ptt"));
     QApplication::setApplicationVersion(QStringLiteral(ZOLVEK_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zolvek-ptt.png")));
+    // The desktop entry this window belongs to, for Wayland's docks (X11 ones match the class).
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.zolvek.zolvek_ptt"));
 
     // A second start shows the running utility and opens nothing.
     SingleInstance instance(privateFolder(Options::App));
@@ -143,10 +132,10 @@ int main(int argc, char *argv[])
     window.showAfterLoad();
     // The command line wins over the store.
     if (!line.txTimeout.isNull())
-        applyTransmitTimeout(window, line.txTimeout, "--tx-timeout");
+        window.setTransmitTimeout(line.txTimeout, QStringLiteral("--tx-timeout"));
     else
-        applyTransmitTimeout(window, GetSetting(Options::TransmitTimeout, QString()),
-                             "[Ptt] TransmitTimeout");
+        window.setTransmitTimeout(GetSetting(Options::TransmitTimeout, QString()),
+                                  QStringLiteral("[Ptt] TransmitTimeout"));
     if (listen.isEmpty())
         listen = GetSetting(Options::Listen, QString()).trimmed();
     if (!listen.isEmpty()) {

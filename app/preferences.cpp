@@ -5,6 +5,9 @@
 #include "settings/settingsstore.h"
 #include "settings/storelocation.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 // The value counts at the next start; the running window is not minimized by the click.
 void Form1::Check1_Click()
 {
@@ -28,11 +31,48 @@ void Form1::ApplyTopmost()
 // without being held up: it would be lost at the next start.
 void Form1::saveOption(const SettingKey &setting, const QString &value)
 {
-    if (SaveSetting(setting, value) || m_saveFailureReported)
+    if (!SaveSetting(setting, value))
+        reportSaveFailure();
+}
+
+void Form1::reportSaveFailure()
+{
+    if (m_saveFailureReported)
         return;
     m_saveFailureReported = true;
     showNotice(QStringLiteral("SaveFailedBox"),
                QStringLiteral("The options could not be saved to %1.\nChanges apply until the "
                               "utility closes, but will be lost at the next start.")
                    .arg(settingsLocation(Options::App)));
+}
+
+// The window comes back where it was left, if that place is still on a screen: the title bar
+// must be there to be grabbed.
+void Form1::restorePosition()
+{
+    const QStringList place = GetSetting(Options::Position, QString()).split(QLatin1Char(','));
+    if (place.size() != 2)
+        return;
+    bool xRead = false;
+    bool yRead = false;
+    const QPoint corner(place[0].trimmed().toInt(&xRead), place[1].trimmed().toInt(&yRead));
+    if (!xRead || !yRead)
+        return;
+    const QPoint titleBar = corner + QPoint(toPixels(300), toPixels(120));
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().contains(titleBar)) {
+            move(corner);
+            return;
+        }
+    }
+}
+
+// Stored when the window closes, if it moved; a minimized or hidden window has no place to keep.
+void Form1::savePosition()
+{
+    if (!isVisible() || isMinimized())
+        return;
+    const QString place = QStringLiteral("%1,%2").arg(pos().x()).arg(pos().y());
+    if (GetSetting(Options::Position, QString()) != place)
+        saveOption(Options::Position, place);
 }

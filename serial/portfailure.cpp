@@ -10,6 +10,9 @@ struct Hint
     const char *hint;
 };
 
+const char *const Unplugged = "Is the adapter plugged in? Check what this COM port stands for: "
+                              "right-click the port list with the options open.";
+
 const Hint Hints[] = {
     {"permission denied", "This user may not use the port: add it to the dialout group "
                           "(sudo adduser $USER dialout), then log in again."},
@@ -17,17 +20,18 @@ const Hint Hints[] = {
     {"resource busy", "Another program has the port open: close it there first."},
     {"being used by another process", "Another program has the port open: close it there first."},
     {"locked", "Another program has the port open: close it there first."},
-    {"no such device", "Is the adapter plugged in? Check the [Ports] mapping of this COM port."},
-    {"no such file", "Is the adapter plugged in? Check the [Ports] mapping of this COM port."},
+    {"no such device", Unplugged},
+    {"no such file", Unplugged},
     {"connection refused", "Nothing listens at that address: is the serial server running there?"},
     {"no answer", "The remote server does not answer: check the address and the network."},
     {"no connection within", "The remote server does not answer: check the address and the "
                              "network."},
-    {"host not found", "The remote host name is not known: check the [Ports] mapping."},
+    {"host not found", "The remote host name is not known: check the network radio's address "
+                       "(right-click the port list with the options open)."},
     {"does not offer rfc 2217", "The remote server is not an RFC 2217 serial port server: check "
                                 "its configuration (ser2net: telnet with remctl)."},
-    {"system console", "This port is the machine's console: map the COM port to the radio's "
-                       "device in [Ports]."},
+    {"system console", "This port is the machine's console: choose the radio's device for this "
+                       "COM port (right-click the port list with the options open)."},
 };
 
 } // namespace

@@ -294,6 +294,7 @@ void TestForm1::portThatCannotOpen()
     QCOMPARE(notice->text(), "Com port error");
     QVERIFY2(notice->informativeText().contains("fake open failed"),
              qPrintable(notice->informativeText()));
+    QVERIFY(notice->informativeText().contains(testStore().iniPath())); // where [Ports] is
 }
 
 // A stray wheel over the closed, unfocused port list switches nothing; each item names its device.

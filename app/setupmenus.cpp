@@ -1,0 +1,81 @@
+#include "app/clicklabel.h"
+#include "app/form1.h"
+#include "app/listcombobox.h"
+#include "app/listenercontrol.h"
+#include "app/portmenu.h"
+#include "serial/portfailure.h"
+#include "serial/resumenext.h"
+#include "settings/options.h"
+#include "settings/settingsstore.h"
+
+// Setting up from the window, without a text editor: what a COM port stands for, and the
+// Hamlib listener. Each menu is made when asked for, so it shows the devices present now.
+
+void Form1::showPortMenu(const QPoint &at)
+{
+    // The COM number selected in the list; a port the list does not show is the one in use.
+    const int port = m_Combo1->ListIndex() >= 0 ? m_Combo1->ListIndex() + 1 : m_comport.CommPort();
+    auto *menu = new PortMenu(port, GetSetting(Options::PortMapping(port), QString()),
+                              serialDevices(), this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(menu, &PortMenu::mapped, this, [this, port](const QString &device) {
+        mapPort(port, device);
+    });
+    connect(menu, &PortMenu::networkWanted, this, [this, port] {
+        PortMenu::askNetworkAddress(
+            this, port, GetSetting(Options::PortMapping(port), QString()),
+            [this, port](const QString &typed) {
+                const QString address = PortMenu::networkAddress(typed);
+                if (address.isEmpty())
+                    showNotice(QStringLiteral("NetworkRadioRefusedBox"),
+                               QStringLiteral("Not a network radio address"),
+                               QStringLiteral("\"%1\" is not HOST:PORT (for example "
+                                              "192.168.1.20:2217); COM%2 is left as it was.")
+                                   .arg(typed.left(80))
+                                   .arg(port));
+                else
+                    mapPort(port, address);
+            });
+    });
+    menu->addSeparator();
+    m_listener->addActions(menu);
+    menu->popup(m_Combo1->mapToGlobal(at));
+}
+
+void Form1::showIndicatorMenu(const QPoint &at)
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("IndicatorMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    m_listener->addActions(menu);
+    menu->popup(m_Label3->mapToGlobal(at));
+}
+
+// Stored at once; the port in use is reopened on the new device, the lines dropped first so the
+// radio is in receive whatever it was doing.
+void Form1::mapPort(int port, const QString &device)
+{
+    const bool stored = device.isEmpty() ? DeleteSetting(Options::PortMapping(port))
+                                         : SaveSetting(Options::PortMapping(port), device);
+    if (!stored)
+        reportSaveFailure();
+    if (port != m_comport.CommPort())
+        return;
+    ResumeNext step;
+    if (step.condition([&] { return m_comport.PortOpen(); })) {
+        step([&] { m_comport.setRTSEnable(false); });
+        step([&] { m_comport.setDTREnable(false); });
+        step([&] { m_comport.setPortOpen(false); });
+    }
+    step([&] { m_comport.setPortOpen(true); });
+    logPortFailures("mapping a port", step.errors());
+    if (step.failed())
+        showMessage(PortErrorText, step.errors());
+}
+
+void Form1::showListenerState()
+{
+    const QString status = m_listener->status();
+    m_Label3->setToolTip(status.isEmpty() ? IndicatorTip
+                                          : IndicatorTip + QLatin1Char('\n') + status);
+}
