@@ -1,5 +1,5 @@
 // zolvek-bench: measures zolvek-ptt doing its job against the virtual radio, beside Hamlib's
-// rigctld on a pseudo-terminal. Run by scripts/bench under Xvfb; see the README.
+// rigctld on a pseudo-terminal. Run by scripts/bench under Xvfb; see bench/README.md.
 //   zolvek-bench BIN_DIR JSON_OUT
 #include "tools/monotonic.h"
 #include "tools/zolvek-send/hostsender.h"
