@@ -46,8 +46,10 @@ void Form1::reportSaveFailure()
                    .arg(settingsLocation(Options::App)));
 }
 
-// The window comes back where it was left, if that place is still on a screen: the title bar
-// must be there to be grabbed.
+// The window comes back where it was left, if that place is still on a screen: the top of the
+// window must be there to be grabbed. The place is the window's inside, not its frame: the frame
+// is not known before the window is shown, and placing by it put the window one frame lower at
+// each start.
 void Form1::restorePosition()
 {
     const QStringList place = GetSetting(Options::Position, QString()).split(QLatin1Char(','));
@@ -58,10 +60,10 @@ void Form1::restorePosition()
     const QPoint corner(place[0].trimmed().toInt(&xRead), place[1].trimmed().toInt(&yRead));
     if (!xRead || !yRead)
         return;
-    const QPoint titleBar = corner + QPoint(toPixels(300), toPixels(120));
+    const QPoint top = corner + QPoint(toPixels(300), toPixels(60));
     for (const QScreen *screen : QGuiApplication::screens()) {
-        if (screen->availableGeometry().contains(titleBar)) {
-            move(corner);
+        if (screen->availableGeometry().contains(top)) {
+            setGeometry(QRect(corner, size()));
             return;
         }
     }
@@ -72,7 +74,8 @@ void Form1::savePosition()
 {
     if (!isVisible() || isMinimized())
         return;
-    const QString place = QStringLiteral("%1,%2").arg(pos().x()).arg(pos().y());
+    const QPoint corner = geometry().topLeft();
+    const QString place = QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y());
     if (GetSetting(Options::Position, QString()) != place)
         saveOption(Options::Position, place);
 }

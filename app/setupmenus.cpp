@@ -3,6 +3,7 @@
 #include "app/listcombobox.h"
 #include "app/listenercontrol.h"
 #include "app/portmenu.h"
+#include "ptt/frames.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
 #include "settings/options.h"
@@ -52,7 +53,9 @@ void Form1::showIndicatorMenu(const QPoint &at)
 }
 
 // Stored at once; the port in use is reopened on the new device, the lines dropped first so the
-// radio is in receive whatever it was doing.
+// radio is in receive whatever it was doing. A radio first reached this way (the port had failed
+// at start) has not had its CAT interface turned on: it is, as at start, or it would ignore the
+// host programs' frequency and mode.
 void Form1::mapPort(int port, const QString &device)
 {
     const bool stored = device.isEmpty() ? DeleteSetting(Options::PortMapping(port))
@@ -68,6 +71,7 @@ void Form1::mapPort(int port, const QString &device)
         step([&] { m_comport.setPortOpen(false); });
     }
     step([&] { m_comport.setPortOpen(true); });
+    step([&] { m_comport.Output(Frames::Opening); });
     logPortFailures("mapping a port", step.errors());
     if (step.failed())
         showMessage(PortErrorText, step.errors());

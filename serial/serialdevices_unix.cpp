@@ -34,9 +34,10 @@ QList<SerialDevice> serialDevices(const QString &root)
         if (target.isEmpty() || isSystemConsole(target))
             continue; // unplugged since, or the console
         named.insert(target);
-        devices.append({link.absoluteFilePath(), QStringLiteral("%1 (%2)").arg(
-                                                     adapterName(link.fileName()),
-                                                     QFileInfo(target).fileName())});
+        // The device the name points at, as the system names it (ttyUSB0).
+        const QString device = QFileInfo(link.symLinkTarget()).fileName();
+        devices.append({link.absoluteFilePath(),
+                        QStringLiteral("%1 (%2)").arg(adapterName(link.fileName()), device)});
     }
 
     const QStringList patterns{QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")};

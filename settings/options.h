@@ -17,7 +17,7 @@ inline const SettingKey ComPort{App, ComSection, QStringLiteral("ComPort")};
 inline const SettingKey Settings{App, ComSection, QStringLiteral("Settings")};
 inline const SettingKey Min{App, WinSection, QStringLiteral("Min")};
 inline const SettingKey Top{App, WinSection, QStringLiteral("Top")};
-// Where the window was left, "X,Y" of its frame on the desktop.
+// Where the window was left, "X,Y" of its inside (below the title bar) on the desktop.
 inline const SettingKey Position{App, WinSection, QStringLiteral("Position")};
 inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // rigctl, off if empty
 // Who besides this computer may connect to the rigctl listener: ADDR[/BITS],...

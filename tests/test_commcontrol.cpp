@@ -260,7 +260,7 @@ void TestCommControl::reasonsForTheOperator_data()
     QTest::newRow("busy") << "Cannot open /dev/ttyUSB0: Device or resource busy"
                           << "Another program";
     QTest::newRow("missing") << "Cannot open /dev/ttyUSB0: no such device"
-                             << "[Ports]";
+                             << "right-click the port list";
     QTest::newRow("refused") << "rfc2217://10.0.0.9:2217: Connection refused"
                              << "server running";
     QTest::newRow("silent")

@@ -5,6 +5,7 @@
 #include "serial/portbackend.h"
 #include "serial/porterror.h"
 #include "serial/portfailure.h"
+#include "serial/serialdevices.h"
 #include "tests/testsupport.h"
 
 #include <QFile>
@@ -22,6 +23,7 @@ private Q_SLOTS:
     void refusedBeforeOpening();
     void busyPort();
     void unplugged();
+    void offeredInThePortMenu();
 
 private:
     QString m_device;
@@ -140,6 +142,15 @@ void TestLocalPortWin::unplugged()
     QTRY_VERIFY2_WITH_TIMEOUT(!lost.isEmpty(), qPrintable(refused), 5000);
     QVERIFY2(lost.startsWith(m_device), qPrintable(lost));
     port->close();
+}
+
+// The port list's menu offers the system's COM ports: this one is among them.
+void TestLocalPortWin::offeredInThePortMenu()
+{
+    QStringList paths;
+    for (const SerialDevice &device : serialDevices())
+        paths << device.path + QLatin1Char('=') + device.description;
+    QVERIFY2(paths.filter(m_device + QLatin1Char('=')).size() == 1, qPrintable(paths.join(", ")));
 }
 
 ZOLVEK_TEST_MAIN(TestLocalPortWin, false)

@@ -114,10 +114,13 @@ void TestSetup::mappingFromTheMenu_data()
     QTest::addColumn<QStringList>("actions");
     QTest::addColumn<QString>("notice");
     const QString missing2 = "DIR/missing-com2";
-    // The port in use, lines dropped before it closes, opened (lines low) on the new address.
+    // The port in use: lines dropped before it closes, opened (lines low) on the new address,
+    // the radio's CAT interface turned on.
     QTest::newRow("network radio for the port in use")
         << 1 << "Network radio" << " 192.0.2.20:2217 " << "rfc2217://192.0.2.20:2217"
-        << QStringList{"rts 0", "dtr 0", "close", "open rfc2217://192.0.2.20:2217"} << "";
+        << QStringList{"rts 0", "dtr 0", "close", "open rfc2217://192.0.2.20:2217",
+                       "write 0000000000"}
+        << "";
     QTest::newRow("an address that is not one changes nothing")
         << 1 << "Network radio" << "192.0.2.20" << "DIR/missing-com1" << QStringList{}
         << "NetworkRadioRefusedBox";
