@@ -1,8 +1,10 @@
 """End to end under Wine (run by scripts/windows --check, in a throwaway prefix on an X server):
 the Windows zolvek-ptt.exe with COM1 mapped in its registry store to a native virtual radio, keyed
-and released by the Windows zolvek-send.exe, then closed by it.
+and released by the Windows zolvek-send.exe, then closed by it. With SETUP, the setup program
+too: a silent install, the installed utility keying the radio, an upgrade over it, and a silent
+uninstall that leaves nothing of its own and the operator's options.
 
-    wine_check.py DIST_FOLDER NATIVE_BIN_FOLDER
+    wine_check.py DIST_FOLDER NATIVE_BIN_FOLDER [SETUP]
 """
 import os
 import re
@@ -15,6 +17,7 @@ import time
 from zolvekcontract import LAST_PORT, WINDOW_TITLE
 
 DIST, NATIVE_BIN = sys.argv[1], sys.argv[2]
+SETUP = sys.argv[3] if len(sys.argv) > 3 else None
 os.environ["ZOLVEK_BIN_DIR"] = NATIVE_BIN
 from soak import RX, TX, Radio, stop_process, wait_until  # noqa: E402
 
@@ -47,11 +50,11 @@ def write_store(com1):
         raise RuntimeError("the store's COM1 did not reach the registry: %r" % shown)
 
 
-def send(word):
+def send(word, folder=DIST):
     """zolvek-send.exe WORD: its exit code and how long it took, Wine's start of it included,
     in ms."""
     started = time.monotonic()
-    result = wine(os.path.join(DIST, "zolvek-send.exe"), word, timeout=60)
+    result = wine(os.path.join(folder, "zolvek-send.exe"), word, timeout=60)
     return result.returncode, (time.monotonic() - started) * 1000, result.stderr.strip()
 
 
@@ -104,6 +107,112 @@ def check_listener(radio, port, failures):
     print("  rigctl, a half-closed script: answered %r, released after: %s" % (answer, released))
     if answer != b"0\nRPRT 0\n1\n" or not released:
         failures.append("the listener's half-closed script")
+
+
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\zolvek-ptt"
+SHORTCUT = "ZOLVEK FT-847 PTT.lnk"
+INSTALL_FOLDER = r"C:\Radio\zolvek-ptt"  # given with /D=, as a scripted station would
+
+
+def registry(key):
+    """The values of `key` in the 64-bit view, {} when it does not exist."""
+    result = wine("reg", "query", key, "/reg:64", timeout=120)
+    if result.returncode != 0:
+        return {}
+    values = {}
+    for line in result.stdout.splitlines():
+        match = re.match(r"\s+(\S+)\s+(REG_\w+)\s+(.*)$", line)
+        if match:
+            values[match.group(1)] = match.group(3).strip()
+    return values
+
+
+def shortcuts():
+    """Every shortcut of the utility in the prefix, by the folder it is in."""
+    found = []
+    for folder, _, files in os.walk(os.path.join(os.environ["WINEPREFIX"], "drive_c")):
+        if SHORTCUT in files:
+            found.append(os.path.basename(folder))
+    return sorted(found)
+
+
+def run_setup(*arguments):
+    started = time.monotonic()
+    result = wine(SETUP, *arguments, timeout=300)
+    return result.returncode, time.monotonic() - started
+
+
+def check_setup(failures):
+    """The setup program in the prefix: install, run, refuse while running, upgrade, uninstall."""
+    installed = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Radio", "zolvek-ptt")
+    print("  setup program: %s (%d KiB)" % (os.path.basename(SETUP), os.path.getsize(SETUP) // 1024))
+    radio = Radio()
+    utility = None
+    try:
+        write_store("rfc2217://%s" % radio.address)  # the operator's options, there before
+        code, took = run_setup("/S", "/DESKTOP", "/D=" + INSTALL_FOLDER)
+        exe = os.path.join(installed, "zolvek-ptt.exe")
+        key = registry(UNINSTALL_KEY)
+        print("  silent install: exit %d in %.1f s, %s: %s; shortcuts in %s" % (
+            code, took, INSTALL_FOLDER, os.path.exists(exe), ", ".join(shortcuts()) or "none"))
+        print("  uninstall key: %s" % ", ".join("%s=%s" % (name, key[name]) for name in (
+            "DisplayName", "DisplayVersion", "Publisher", "DisplayIcon", "EstimatedSize")
+            if name in key))
+        if code != 0 or not os.path.exists(exe) or "Programs" not in shortcuts():
+            failures.append("silent install")
+        if not all(key.get(name) for name in ("DisplayName", "DisplayVersion", "Publisher",
+                                               "DisplayIcon", "EstimatedSize",
+                                               "QuietUninstallString")):
+            failures.append("the uninstall key is incomplete: %r" % key)
+
+        utility = subprocess.Popen(["wine", exe], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: len(frames(radio)) >= 2, 90):
+            failures.append("the installed utility did not reach the radio")
+            return
+        window = "^%s$" % re.escape(WINDOW_TITLE)
+        subprocess.run(["xdotool", "search", "--sync", "--name", window],
+                       capture_output=True, timeout=60)
+        tx, _, _ = send("tx", installed)
+        keyed = wait_until(lambda: len(frames(radio)) >= 3 and not lines_low(radio), 5)
+        rx, _, _ = send("rx", installed)
+        released = wait_until(lambda: len(frames(radio)) >= 4 and lines_low(radio), 5)
+        print("  installed zolvek-ptt.exe: keyed by zolvek-send.exe %s, released %s" % (
+            tx == 0 and keyed, rx == 0 and released))
+        if not (tx == 0 and keyed and rx == 0 and released):
+            failures.append("the installed utility did not key and release the radio")
+
+        before = os.path.getmtime(exe)
+        code, _ = run_setup("/S", "/D=" + INSTALL_FOLDER)
+        print("  setup while the utility runs: exit %d, files untouched: %s" % (
+            code, os.path.getmtime(exe) == before))
+        if code == 0 or os.path.getmtime(exe) != before:
+            failures.append("the setup went ahead while the utility ran")
+        send("exit", installed)
+        wait_until(lambda: utility.poll() is not None, 30)
+
+        code, took = run_setup("/S", "/D=" + INSTALL_FOLDER)
+        print("  upgrade over it: exit %d in %.1f s, shortcuts in %s" % (
+            code, took, ", ".join(shortcuts())))
+        if code != 0 or "Desktop" not in shortcuts() or "Programs" not in shortcuts():
+            failures.append("the upgrade lost a shortcut or failed")
+
+        started = time.monotonic()
+        wine(os.path.join(installed, "uninstall.exe"), "/S", timeout=300)
+        # The uninstaller runs from a copy of itself and returns at once: wait for its effect.
+        gone = wait_until(lambda: not registry(UNINSTALL_KEY) and not os.path.exists(installed),
+                          120)
+        options = registry(STORE_KEY + "\\Ports")
+        print("  silent uninstall: done %s in %.1f s; left: folder %s, shortcuts %s, "
+              "uninstall key %s; options key kept: %s" % (
+                  gone, time.monotonic() - started, os.path.exists(installed),
+                  shortcuts() or "none", bool(registry(UNINSTALL_KEY)), "COM1" in options))
+        if not gone or shortcuts() or "COM1" not in options:
+            failures.append("the uninstall left something, or took the options")
+    finally:
+        if utility is not None:
+            stop_process(utility)
+        radio.stop()
 
 
 def main():
@@ -181,6 +290,8 @@ def main():
         if utility is not None:
             stop_process(utility)
         radio.stop()
+    if SETUP:
+        check_setup(failures)
     for failure in failures:
         print("wine check FAILED: %s" % failure)
     return 1 if failures else 0
