@@ -307,6 +307,14 @@ QMessageBox *Form1::showNotice(const QString &name, const QString &text, const Q
     return box;
 }
 
+// The lines drop before the port closes, so a radio keyed through it is left in receive.
+void Form1::closePortReceiving(ResumeNext &step)
+{
+    step([&] { m_comport.setRTSEnable(false); });
+    step([&] { m_comport.setDTREnable(false); });
+    step([&] { m_comport.setPortOpen(false); });
+}
+
 // The port closes with the window. The lines are dropped first, so closing the utility while
 // transmitting never leaves the radio keyed.
 void Form1::closeEvent(QCloseEvent *event)
@@ -314,9 +322,7 @@ void Form1::closeEvent(QCloseEvent *event)
     savePosition();
     if (m_comport.PortOpen()) {
         ResumeNext step;
-        step([&] { m_comport.setRTSEnable(false); });
-        step([&] { m_comport.setDTREnable(false); });
-        step([&] { m_comport.setPortOpen(false); });
+        closePortReceiving(step);
         logPortFailures("closing", step.errors());
     }
     if (m_portErrorBox)

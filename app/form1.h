@@ -19,6 +19,7 @@ class PttSwitch;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class ResumeNext;
 class ValueCheckBox;
 
 // The utility's only window: the transmit/receive indicator, the "&More>>" button and the
@@ -99,6 +100,8 @@ private:
     void showPortMenu(const QPoint &at);
     void showIndicatorMenu(const QPoint &at);
     void mapPort(int port, const QString &device);
+    void mapNetworkRadio(int port, const QString &typed);
+    void closePortReceiving(ResumeNext &step);
     void showListenerState();
     void restorePosition();
     void savePosition();

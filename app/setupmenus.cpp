@@ -23,24 +23,29 @@ void Form1::showPortMenu(const QPoint &at)
         mapPort(port, device);
     });
     connect(menu, &PortMenu::networkWanted, this, [this, port] {
-        PortMenu::askNetworkAddress(
-            this, port, GetSetting(Options::PortMapping(port), QString()),
-            [this, port](const QString &typed) {
-                const QString address = PortMenu::networkAddress(typed);
-                if (address.isEmpty())
-                    showNotice(QStringLiteral("NetworkRadioRefusedBox"),
-                               QStringLiteral("Not a network radio address"),
-                               QStringLiteral("\"%1\" is not HOST:PORT (for example "
-                                              "192.168.1.20:2217); COM%2 is left as it was.")
-                                   .arg(typed.left(80))
-                                   .arg(port));
-                else
-                    mapPort(port, address);
-            });
+        PortMenu::askNetworkAddress(this, port, GetSetting(Options::PortMapping(port), QString()),
+                                    [this, port](const QString &typed) {
+                                        mapNetworkRadio(port, typed);
+                                    });
     });
     menu->addSeparator();
     m_listener->addActions(menu);
     menu->popup(m_Combo1->mapToGlobal(at));
+}
+
+void Form1::mapNetworkRadio(int port, const QString &typed)
+{
+    const QString address = PortMenu::networkAddress(typed);
+    if (!address.isEmpty()) {
+        mapPort(port, address);
+        return;
+    }
+    showNotice(QStringLiteral("NetworkRadioRefusedBox"),
+               QStringLiteral("Not a network radio address"),
+               QStringLiteral("\"%1\" is not HOST:PORT (for example 192.168.1.20:2217); COM%2 is "
+                              "left as it was.")
+                   .arg(typed.left(80))
+                   .arg(port));
 }
 
 void Form1::showIndicatorMenu(const QPoint &at)
@@ -65,11 +70,8 @@ void Form1::mapPort(int port, const QString &device)
     if (port != m_comport.CommPort())
         return;
     ResumeNext step;
-    if (step.condition([&] { return m_comport.PortOpen(); })) {
-        step([&] { m_comport.setRTSEnable(false); });
-        step([&] { m_comport.setDTREnable(false); });
-        step([&] { m_comport.setPortOpen(false); });
-    }
+    if (step.condition([&] { return m_comport.PortOpen(); }))
+        closePortReceiving(step);
     step([&] { m_comport.setPortOpen(true); });
     step([&] { m_comport.Output(Frames::Opening); });
     logPortFailures("mapping a port", step.errors());
