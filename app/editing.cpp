@@ -23,12 +23,11 @@ void Form1::Combo1_Change()
     if (!m_FormReady)
         return;
     ResumeNext step;
-    if (step.condition([&] { return m_comport.PortOpen(); }))
-        step([&] { m_comport.setPortOpen(false); });
-    step([&] { m_comport.setCommPort(m_Combo1->ListIndex() + 1); });
-    // What the port object holds now, which is not always the list position.
-    step([&] { saveOption(Options::ComPort, QString::number(m_comport.CommPort())); });
-    step([&] { m_comport.setPortOpen(true); });
+    reopenPort(step, [&] {
+        step([&] { m_comport.setCommPort(m_Combo1->ListIndex() + 1); });
+        // What the port object holds now, which is not always the list position.
+        step([&] { saveOption(Options::ComPort, QString::number(m_comport.CommPort())); });
+    });
     logPortFailures("choosing a port", step.errors());
     if (step.failed())
         showMessage(PortErrorText, step.errors());
@@ -39,31 +38,30 @@ void Form1::Text1_Change()
     if (!m_FormReady)
         return;
     ResumeNext step;
-    if (step.condition([&] { return m_comport.PortOpen(); }))
-        step([&] { m_comport.setPortOpen(false); });
-    step([&] { m_comport.setSettings(m_Text1->text()); });
-    // Stored as typed, even when the port refused it: the user is told on leaving the box.
-    step([&] { saveOption(Options::Settings, m_Text1->text()); });
-    step([&] { m_comport.setPortOpen(true); });
+    reopenPort(step, [&] {
+        step([&] { m_comport.setSettings(m_Text1->text()); });
+        // Stored as typed, even when the port refused it: the user is told on leaving the box.
+        step([&] { saveOption(Options::Settings, m_Text1->text()); });
+    });
     logPortFailures("typing settings", step.errors());
 }
 
 void Form1::Text1_LostFocus()
 {
     ResumeNext step;
-    if (step.condition([&] { return m_comport.PortOpen(); }))
-        step([&] { m_comport.setPortOpen(false); });
-    // Read with the start-up default: untouched settings on a first run are not an error.
-    step([&] { m_comport.setSettings(GetSetting(Options::Settings, Options::DefaultSettings)); });
     // Only the close and the settings are reported, but the port is open again before the box
     // is: a host request while it shows reaches the radio.
-    const bool refused = step.failed();
-    ResumeNext reopen;
-    if (reopen.condition([&] { return !m_comport.PortOpen(); }))
-        reopen([&] { m_comport.setPortOpen(true); });
-    logPortFailures("leaving the settings", step.errors() + reopen.errors());
-    if (refused)
-        showMessage(InvalidSettingsText, step.errors());
+    QStringList refused;
+    reopenPort(step, [&] {
+        // Read with the start-up default: untouched settings on a first run are not an error.
+        step([&] {
+            m_comport.setSettings(GetSetting(Options::Settings, Options::DefaultSettings));
+        });
+        refused = step.errors();
+    });
+    logPortFailures("leaving the settings", step.errors());
+    if (!refused.isEmpty())
+        showMessage(InvalidSettingsText, refused);
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -6,7 +6,8 @@
 #include "app/listenercontrol.h"
 #include "app/valuecheckbox.h"
 #include "app/windowframe.h"
-#include "ptt/pttswitch.h"
+#include "ft847/ft847radio.h"
+#include "hostlink/pttswitch.h"
 #include "serial/portfailure.h"
 #include "serial/portmap.h"
 #include "serial/resumenext.h"
@@ -41,7 +42,11 @@ Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
     setFixedSize(toPixels(LaidOutInnerWidthTwips), toPixels(InnerHeightTwips));
 }
 
-Form1::~Form1() = default;
+// The doors go before the radio they ask, whatever order the children were made in.
+Form1::~Form1()
+{
+    delete m_listener;
+}
 
 int Form1::toPixels(double twips) const
 {
@@ -131,11 +136,14 @@ void Form1::buildControls()
 
     m_Timer1 = new QTimer(this);
     m_Timer1->setObjectName(QStringLiteral("Timer1"));
-    m_ptt = new PttSwitch(m_comport, m_Timer1, static_cast<PttWindow &>(*this), this);
+    // The one radio on the port, which every door asks, for the whole run.
+    m_radio = new Ft847Radio(m_comport, this);
+    m_radio->setObjectName(QStringLiteral("radio"));
+    m_ptt = new PttSwitch(*m_radio, m_Timer1, static_cast<PttWindow &>(*this), this);
     m_ptt->setObjectName(QStringLiteral("ptt"));
 
     m_listener = new ListenerControl(
-        *m_ptt, m_comport,
+        *m_radio,
         [this](const SettingKey &setting, const QString &value) { saveOption(setting, value); },
         this);
     connect(m_listener, &ListenerControl::changed, this, &Form1::showListenerState);
@@ -153,7 +161,7 @@ void Form1::buildControls()
 
     connect(m_Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_Label3, &ClickLabel::clicked, m_ptt, &PttSwitch::Label3_Click);
-    connect(m_ptt, &PttSwitch::transmitTimedOut, this, [this](int seconds) {
+    connect(m_radio, &Ft847Radio::transmitTimedOut, this, [this](int seconds) {
         showNotice(QStringLiteral("TransmitTimeoutBox"),
                    QStringLiteral("Transmit timed out after %1 seconds: the radio is back in "
                                   "receive")
@@ -236,7 +244,7 @@ QString Form1::startRigctlListener(const QString &address, const QString &allow)
 
 void Form1::setTransmitTimeout(int seconds)
 {
-    m_ptt->setTransmitTimeout(seconds);
+    m_radio->setTransmitTimeout(seconds);
 }
 
 // A safety option that does not make sense is not guessed at: off, and said where the operator
@@ -245,13 +253,13 @@ void Form1::setTransmitTimeout(const QString &text, const QString &from)
 {
     if (text.trimmed().isEmpty())
         return;
-    if (const auto seconds = textToWholeNumber(text, PttSwitch::MaxTransmitTimeout)) {
+    if (const auto seconds = textToWholeNumber(text, Ft847Radio::MaxTransmitTimeout)) {
         setTransmitTimeout(*seconds);
         return;
     }
     QString why = QStringLiteral("%1 \"%2\" is not a whole number of seconds from 0 to %3")
                       .arg(from, text.left(40))
-                      .arg(PttSwitch::MaxTransmitTimeout);
+                      .arg(Ft847Radio::MaxTransmitTimeout);
     if (from.startsWith(QLatin1Char('['))) // a stored value: say where it is stored
         why += QStringLiteral(" (%1)").arg(settingsLocation(Options::App));
     qWarning("zolvek-ptt: no transmit time-out: %s", qUtf8Printable(why));
@@ -285,7 +293,8 @@ void Form1::reportPortError(const QStringList &why)
     if (m_portErrorBox || m_portFailureReported)
         return;
     m_portFailureReported = true;
-    m_portErrorBox = showNotice(QStringLiteral("PortErrorBox"), PortErrorText, portFailureText(why));
+    m_portErrorBox =
+        showNotice(QStringLiteral("PortErrorBox"), PortErrorText, portFailureText(why));
 }
 
 // The port's own words and what they mean, and where the port's mapping is kept.
@@ -307,12 +316,15 @@ QMessageBox *Form1::showNotice(const QString &name, const QString &text, const Q
     return box;
 }
 
-// The lines drop before the port closes, so a radio keyed through it is left in receive.
-void Form1::closePortReceiving(ResumeNext &step)
+// Every change of what the port is (its number, settings or device): the port closes with its
+// lines dropped first, `apply` runs, and it opens again with the lines low and the radio's CAT
+// interface on.
+void Form1::reopenPort(ResumeNext &step, const std::function<void()> &apply)
 {
-    step([&] { m_comport.setRTSEnable(false); });
-    step([&] { m_comport.setDTREnable(false); });
-    step([&] { m_comport.setPortOpen(false); });
+    if (step.condition([&] { return m_comport.PortOpen(); }))
+        m_radio->closePort(step);
+    apply();
+    m_radio->openPort(step);
 }
 
 // The port closes with the window. The lines are dropped first, so closing the utility while
@@ -322,7 +334,7 @@ void Form1::closeEvent(QCloseEvent *event)
     savePosition();
     if (m_comport.PortOpen()) {
         ResumeNext step;
-        closePortReceiving(step);
+        m_radio->closePort(step);
         logPortFailures("closing", step.errors());
     }
     if (m_portErrorBox)

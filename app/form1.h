@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ptt/pttwindow.h"
+#include "hostlink/pttwindow.h"
 #include "serial/commcontrol.h"
 #include "settings/hostcontract.h"
 #include "settings/settingkey.h"
@@ -9,8 +9,10 @@
 #include <QPointer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 
 class ClickLabel;
+class Ft847Radio;
 class Indicator;
 class ListenerControl;
 class ListComboBox;
@@ -101,7 +103,7 @@ private:
     void showIndicatorMenu(const QPoint &at);
     void mapPort(int port, const QString &device);
     void mapNetworkRadio(int port, const QString &typed);
-    void closePortReceiving(ResumeNext &step);
+    void reopenPort(ResumeNext &step, const std::function<void()> &apply);
     void showListenerState();
     void restorePosition();
     void savePosition();
@@ -137,6 +139,7 @@ private:
     ValueCheckBox *m_Check2 = nullptr;
     QTimer *m_Timer1 = nullptr;
     CommControl m_comport;
+    Ft847Radio *m_radio = nullptr;
     PttSwitch *m_ptt = nullptr;
     ListenerControl *m_listener = nullptr;
     QPointer<QMessageBox> m_portErrorBox;

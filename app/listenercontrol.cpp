@@ -1,6 +1,6 @@
 #include "app/listenercontrol.h"
 
-#include "ptt/rigctllistener.h"
+#include "rigctl/rigctllistener.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 
@@ -8,10 +8,9 @@
 #include <QInputDialog>
 #include <QMenu>
 
-ListenerControl::ListenerControl(PttSwitch &ptt, CommControl &port, Save save, QWidget *window)
+ListenerControl::ListenerControl(Ft847Radio &radio, Save save, QWidget *window)
     : QObject(window)
-    , m_ptt(ptt)
-    , m_port(port)
+    , m_radio(radio)
     , m_save(std::move(save))
     , m_window(window)
 {
@@ -23,7 +22,7 @@ QString ListenerControl::start(const QString &address, const QString &allow)
     m_address = address.trimmed();
     if (!allow.isNull())
         m_allow = allow;
-    auto *listener = new RigctlListener(m_ptt, m_port, this);
+    auto *listener = new RigctlListener(m_radio, this);
     QString why;
     if (!listener->listen(m_address, allowList(), &why)) {
         delete listener;
@@ -70,8 +69,9 @@ void ListenerControl::addActions(QMenu *menu)
     onOff->setObjectName(QStringLiteral("ListenAction"));
     onOff->setCheckable(true);
     onOff->setChecked(isOn());
-    onOff->setToolTip(isOn() ? status() : QStringLiteral("Off: host programs can key the radio "
-                                                         "by the window message only"));
+    onOff->setToolTip(isOn() ? status()
+                             : QStringLiteral("Off: host programs can key the radio "
+                                              "by the window message only"));
     connect(onOff, &QAction::triggered, this, [this](bool on) {
         if (on)
             switchOn();

@@ -6,8 +6,7 @@
 #include <QPointer>
 #include <functional>
 
-class CommControl;
-class PttSwitch;
+class Ft847Radio;
 class QMenu;
 class QWidget;
 class RigctlListener;
@@ -23,7 +22,7 @@ public:
     static inline const QString DefaultAddress = QStringLiteral("4532");
     using Save = std::function<void(const SettingKey &setting, const QString &value)>;
 
-    ListenerControl(PttSwitch &ptt, CommControl &port, Save save, QWidget *window);
+    ListenerControl(Ft847Radio &radio, Save save, QWidget *window);
 
     // Listens on `address`, letting in this computer and those `allow` names. Returns the
     // address listened on, or empty after `failed` said why.
@@ -46,11 +45,10 @@ private:
     void moveTo(const QString &address);
     QString allowList() const;
 
-    PttSwitch &m_ptt;
-    CommControl &m_port;
+    Ft847Radio &m_radio;
     Save m_save;
     QWidget *m_window;
     QPointer<RigctlListener> m_listener;
-    QString m_address;    // as the operator wrote it, kept while off
-    QString m_allow;      // given at start, null when not
+    QString m_address; // as the operator wrote it, kept while off
+    QString m_allow;   // given at start, null when not
 };

@@ -1,7 +1,7 @@
 #include "app/desktop.h"
 #include "app/form1.h"
 #include "app/singleinstance.h"
-#include "ptt/pttswitch.h"
+#include "hostlink/pttswitch.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 #include "settings/storelocation.h"

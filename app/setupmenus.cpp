@@ -3,7 +3,6 @@
 #include "app/listcombobox.h"
 #include "app/listenercontrol.h"
 #include "app/portmenu.h"
-#include "ptt/frames.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
 #include "settings/options.h"
@@ -19,14 +18,12 @@ void Form1::showPortMenu(const QPoint &at)
     auto *menu = new PortMenu(port, GetSetting(Options::PortMapping(port), QString()),
                               serialDevices(), this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    connect(menu, &PortMenu::mapped, this, [this, port](const QString &device) {
-        mapPort(port, device);
-    });
+    connect(menu, &PortMenu::mapped, this,
+            [this, port](const QString &device) { mapPort(port, device); });
     connect(menu, &PortMenu::networkWanted, this, [this, port] {
-        PortMenu::askNetworkAddress(this, port, GetSetting(Options::PortMapping(port), QString()),
-                                    [this, port](const QString &typed) {
-                                        mapNetworkRadio(port, typed);
-                                    });
+        PortMenu::askNetworkAddress(
+            this, port, GetSetting(Options::PortMapping(port), QString()),
+            [this, port](const QString &typed) { mapNetworkRadio(port, typed); });
     });
     menu->addSeparator();
     m_listener->addActions(menu);
@@ -58,9 +55,7 @@ void Form1::showIndicatorMenu(const QPoint &at)
 }
 
 // Stored at once; the port in use is reopened on the new device, the lines dropped first so the
-// radio is in receive whatever it was doing. A radio first reached this way (the port had failed
-// at start) has not had its CAT interface turned on: it is, as at start, or it would ignore the
-// host programs' frequency and mode.
+// radio is in receive whatever it was doing, and its CAT interface turned on as at every open.
 void Form1::mapPort(int port, const QString &device)
 {
     const bool stored = device.isEmpty() ? DeleteSetting(Options::PortMapping(port))
@@ -70,10 +65,7 @@ void Form1::mapPort(int port, const QString &device)
     if (port != m_comport.CommPort())
         return;
     ResumeNext step;
-    if (step.condition([&] { return m_comport.PortOpen(); }))
-        closePortReceiving(step);
-    step([&] { m_comport.setPortOpen(true); });
-    step([&] { m_comport.Output(Frames::Opening); });
+    reopenPort(step, [] {});
     logPortFailures("mapping a port", step.errors());
     if (step.failed())
         showMessage(PortErrorText, step.errors());

@@ -3,8 +3,9 @@
 #include "app/indicator.h"
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
-#include "ptt/frames.h"
-#include "ptt/hostlink.h"
+#include "ft847/frames.h"
+#include "ft847/ft847radio.h"
+#include "hostlink/hostlink.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
 #include "settings/options.h"
@@ -55,13 +56,11 @@ void Form1::Form_Load()
 
     m_FormReady = true;
 
+    // Opened with the lines low and the radio's CAT interface on; the receive frame follows.
     ResumeNext radio;
-    radio([&] { m_comport.setPortOpen(true); });
+    m_radio->openPort(radio);
     const QStringList openFailure = radio.errors();
-    radio([&] { m_comport.setDTREnable(false); });
-    radio([&] { m_comport.setRTSEnable(false); });
-    radio([&] { m_comport.Output(Frames::Opening); });
-    radio([&] { m_comport.Output(Frames::Receive); });
+    m_radio->send(Frames::Receive, radio);
 
     // Written for whoever started the utility from a terminal.
     for (const QString &error : step.errors())

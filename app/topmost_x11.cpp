@@ -1,6 +1,6 @@
 #include "app/topmost.h"
 
-#include "ptt/xconnection_x11.h"
+#include "hostlink/xconnection_x11.h"
 
 #include <QWidget>
 #include <QWindow>

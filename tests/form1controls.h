@@ -5,7 +5,8 @@
 #include "app/indicator.h"
 #include "app/listcombobox.h"
 #include "app/valuecheckbox.h"
-#include "ptt/pttswitch.h"
+#include "ft847/ft847radio.h"
+#include "hostlink/pttswitch.h"
 #include "serial/commcontrol.h"
 
 #include <QLabel>
@@ -62,6 +63,10 @@ inline CommControl &comport(const Form1 &form)
 inline PttSwitch &switching(const Form1 &form)
 {
     return *namedChild<PttSwitch>(form, "ptt");
+}
+inline Ft847Radio &radio(const Form1 &form)
+{
+    return *namedChild<Ft847Radio>(form, "radio");
 }
 // The open "Com port error" box, if one is showing.
 inline QMessageBox *portErrorBox(const Form1 &form)

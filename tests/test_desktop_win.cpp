@@ -1,4 +1,4 @@
-#include "ptt/hostlink.h"
+#include "hostlink/hostlink.h"
 #include "tests/form1controls.h"
 #include "tests/testsupport.h"
 

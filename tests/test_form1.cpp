@@ -172,7 +172,7 @@ void TestForm1::firstRun()
     QCOMPARE(Shape1(*form)->FillColor(), QColor(0, 255, 0));
     QVERIFY(comport(*form).PortOpen());
     const QString com1 = testStore().configHome() + "/missing-com1";
-    QCOMPARE(m_log->actions, startupActions(com1, "4800,n,8,2"));
+    QTRY_COMPARE(m_log->actions, startupActions(com1, "4800,n,8,2"));
     QCOMPARE(testStore().readRaw(), before); // loading stores nothing
 }
 
@@ -209,7 +209,7 @@ void TestForm1::storedPort()
     QVERIFY(form->FormReady());
     // The rest of the sequence ran: frames on whatever port was chosen.
     const QString device = testStore().configHome() + QStringLiteral("/missing-com%1").arg(port);
-    QCOMPARE(m_log->actions, startupActions(device, "4800,n,8,2"));
+    QTRY_COMPARE(m_log->actions, startupActions(device, "4800,n,8,2"));
     QCOMPARE(GetSetting(Options::ComPort, "none"), stored);
 }
 
@@ -220,7 +220,7 @@ void TestForm1::refusedSettingsText()
     QCOMPARE(Text1(*form)->text(), "4800,x,8,2");
     QCOMPARE(comport(*form).Settings(), "9600,n,8,1");
     const QString com1 = testStore().configHome() + "/missing-com1";
-    QCOMPARE(m_log->actions, startupActions(com1, "9600,n,8,1"));
+    QTRY_COMPARE(m_log->actions, startupActions(com1, "9600,n,8,1"));
     QCOMPARE(GetSetting(Options::Settings, ""), "4800,x,8,2");
 }
 
@@ -275,7 +275,7 @@ void TestForm1::storedCheckBoxes()
     QCOMPARE(bool(form->windowState() & Qt::WindowMinimized), minimized);
     QCOMPARE(GetSetting(Options::Min, "-"), minAfter);
     QCOMPARE(GetSetting(Options::Top, "-"), topAfter);
-    QCOMPARE(m_log->actions.size(), 5); // the port came up all the same
+    QTRY_COMPARE(m_log->actions.size(), 5); // the port came up all the same
 }
 
 void TestForm1::portThatCannotOpen()

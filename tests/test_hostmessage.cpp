@@ -1,4 +1,4 @@
-#include "ptt/hostmessage_x11.h"
+#include "hostlink/hostmessage_x11.h"
 #include "tests/testsupport.h"
 
 #include <QTest>

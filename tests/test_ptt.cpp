@@ -1,7 +1,7 @@
 #include "app/clicklabel.h"
 #include "app/form1.h"
 #include "app/indicator.h"
-#include "ptt/pttswitch.h"
+#include "hostlink/pttswitch.h"
 #include "tests/cputime.h"
 #include "tests/form1controls.h"
 #include "tests/testsupport.h"
@@ -81,6 +81,8 @@ void TestPtt::init()
     m_form->Form_Load();
     m_form->show();
     QVERIFY(comport(*m_form).PortOpen() || m_log->failOpen);
+    // The start-up frames are out, and the radio is ready for the next.
+    QVERIFY(startupFramesSent(*m_log));
     m_log->take();
 }
 
@@ -165,7 +167,8 @@ void TestPtt::everyRequestCarriedOut()
 {
     m_form->ptt(0, 1);
     m_form->ptt(0, 1);
-    QCOMPARE(m_log->actions.count("write 0100000007"), 2);
+    // The second frame waits out the radio's pacing.
+    QTRY_COMPARE(m_log->actions.count("write 0100000007"), 2);
     m_log->take();
     m_form->ptt(0, 0);
     m_form->ptt(0, 0);
@@ -372,7 +375,7 @@ void TestPtt::portFailures()
     comport(*m_form).setPortOpen(true);
     m_log->failWrite = true;
     m_form->ptt(0, 1);
-    QVERIFY(portErrorBox(*m_form));
+    QTRY_VERIFY(portErrorBox(*m_form)); // the frame waits for the turn of the radio's CAT-on
 }
 
 void TestPtt::waitingCostsNoCpu()
@@ -466,7 +469,7 @@ void TestPtt::transmitTimesOut()
     QVERIFY(timer);
     const auto key = [&] {
         if (!byWindow)
-            return switching(*m_form).setLines(true);
+            return radio(*m_form).keyFor(this);
         m_form->ptt(0, 1);
         return comport(*m_form).RTSEnable();
     };
@@ -475,6 +478,8 @@ void TestPtt::transmitTimesOut()
     m_form->setTransmitTimeout(1);
     QVERIFY(key());
     QVERIFY(timer->isActive());
+    // The second transmit frame has had its turn.
+    QTRY_COMPARE(m_log->actions.count("write 0100000007"), byWindow ? 2 : 0);
     m_log->take();
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("transmit timed out after 1 s"));
     QTRY_COMPARE_WITH_TIMEOUT(m_log->actions, release,

@@ -1,8 +1,8 @@
 // The rigctl listener of the real window, keying and tuning the virtual radio, with Hamlib's own
 // rigctl and direwolf as clients and with raw sockets.
 #include "app/form1.h"
-#include "ptt/pttswitch.h"
-#include "ptt/rigctllistener.h"
+#include "hostlink/pttswitch.h"
+#include "rigctl/rigctllistener.h"
 #include "tests/form1controls.h"
 #include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <sys/socket.h>
 
 namespace {
@@ -63,15 +64,25 @@ private Q_SLOTS:
     void keyedClientThatGoes_data();
     void keyedClientThatGoes();
     void clientsThatKeyAndVanish();
-    void seventeenthClientRefused();
+    void fullHouseMakesRoom();
     void direwolfBeaconsKeyTheRadio();
     void silentRadioSaidOnce();
+    void keyBelongsToWhoKeyed_data();
+    void keyBelongsToWhoKeyed();
+    void noRetuneWhileAnotherTransmits_data();
+    void noRetuneWhileAnotherTransmits();
+    void oneReadServesAll();
+    void lateAnswersNeverMisread();
+    void vfoModePerConnection();
+    void timeoutCountsFromTheKey();
+    void listenerOffAndOnKeepsTheRadio();
 
 private:
     bool connectClient(QTcpSocket &client);
     bool linesAtRadio(bool high, int timeoutMs = 5000);
 
     SimProcess m_sim;
+    bool m_paused = false;
     std::unique_ptr<Form1> m_form;
     quint16 m_port = 0;
 };
@@ -80,7 +91,10 @@ void TestRigctl::init()
 {
     testStore().reset();
     // A radio on 40 m that no client has tuned.
-    QVERIFY(m_sim.start(QStringLiteral("127.0.0.1:0"), {"--frequency", "7074000"}));
+    // A radio that misses frames sent closer than it takes them (30 ms: the utility paces them
+    // 50 ms apart; the rest is room for a loaded machine).
+    QVERIFY(m_sim.start(QStringLiteral("127.0.0.1:0"),
+                        {"--frequency", "7074000", "--smeter", "20", "--pacing", "30"}));
     testStore().mapPort(1, m_sim.url());
     m_form = std::make_unique<Form1>(safePortFactory());
     m_form->Form_Load();
@@ -93,8 +107,12 @@ void TestRigctl::init()
 
 void TestRigctl::cleanup()
 {
+    const qsizetype dropped = m_sim.named("dropped").size();
     m_form.reset();
     m_sim.stop();
+    // A radio paused by a test takes what came during the pause all at once.
+    if (!std::exchange(m_paused, false))
+        QCOMPARE(dropped, 0);
 }
 
 bool TestRigctl::connectClient(QTcpSocket &client)
@@ -201,8 +219,8 @@ void TestRigctl::badInputAnsweredNotKept_data()
                                 << QByteArray("RPRT -1\n");
     QTest::newRow("binary") << QByteArrayList{QByteArray("\x00\xff\x01 T 1\n", 8)}
                             << QByteArray("RPRT -1\n");
-    QTest::newRow("level it lacks") << QByteArrayList{"\\get_level RFPOWER\n"}
-                                    << QByteArray("RPRT -1\n");
+    QTest::newRow("level it lacks")
+        << QByteArrayList{"\\get_level RFPOWER\n"} << QByteArray("RPRT -1\n");
     // The value missing from T's line is the next line's first word.
     QTest::newRow("T, then a word") << QByteArrayList{"T\n", "on\n"} << QByteArray("RPRT -1\n");
     QTest::newRow("F nan") << QByteArrayList{"F nan\n"} << QByteArray("RPRT -1\n");
@@ -363,6 +381,8 @@ void TestRigctl::oneRadioForEveryClient()
     }
     for (auto &client : clients)
         QCOMPARE(answer(*client, 2), "RPRT 0\n0\n");
+    // The last set is on its way down the radio's line.
+    QVERIFY(m_sim.waitFor([this](const auto &) { return m_sim.named("frequency").size() >= 8; }));
     const QByteArray last = QByteArray::number(m_sim.named("frequency").last().value("hz").toInt());
     for (auto &client : clients)
         QCOMPARE(ask(*client, "f\n"), last + "\n");
@@ -417,25 +437,32 @@ void TestRigctl::clientsThatKeyAndVanish()
     QCOMPARE(ask(after, "t\n"), QByteArray("0\n"));
 }
 
-void TestRigctl::seventeenthClientRefused()
+// With every place taken, the longest silent client that does not hold the key makes room for
+// a newcomer; one that was pausing before a T 1 keys nothing afterwards. Only a house where
+// every client holds the key refuses.
+void TestRigctl::fullHouseMakesRoom()
 {
     std::vector<std::unique_ptr<QTcpSocket>> clients;
     for (int i = 0; i < RigctlListener::MaxClients; ++i) {
         clients.push_back(std::make_unique<QTcpSocket>());
         QVERIFY(connectClient(*clients.back()));
-        QCOMPARE(ask(*clients.back(), "\\chk_vfo\n"), QByteArray("0\n"));
+        if (i == 0)
+            clients.back()->write("\\pause 1\nT 1\n");
+        else
+            QCOMPARE(ask(*clients.back(), "\\chk_vfo\n"), QByteArray("0\n"));
     }
-    QTcpSocket refused; // told why, then closed at once
-    refused.connectToHost(QHostAddress::LocalHost, m_port);
-    QVERIFY(answer(refused, 1).contains("too many clients"));
-    QTRY_VERIFY_WITH_TIMEOUT(refused.state() == QAbstractSocket::UnconnectedState, 5000);
-    // One says goodbye and is told it was heard, as rigctld does, and the next one gets in.
-    clients.back()->write("q\n");
-    QTRY_VERIFY_WITH_TIMEOUT(clients.back()->state() == QAbstractSocket::UnconnectedState, 5000);
-    QCOMPARE(clients.back()->readAll(), QByteArray("RPRT 0\n"));
-    QTcpSocket next;
-    QVERIFY(connectClient(next));
-    QCOMPARE(ask(next, "\\chk_vfo\n"), QByteArray("0\n"));
+    clients[1]->write("T 1\n"); // holds the key: never the one to go
+    QCOMPARE(answer(*clients[1], 1), QByteArray("RPRT 0\n"));
+    QTcpSocket newcomer;
+    QVERIFY(connectClient(newcomer));
+    QCOMPARE(ask(newcomer, "\\chk_vfo\n"), QByteArray("0\n"));
+    QVERIFY(answer(*clients[0], 1).contains("longest silent"));
+    QTRY_VERIFY_WITH_TIMEOUT(clients[0]->state() == QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(clients[1]->state(), QAbstractSocket::ConnectedState);
+    // Past the evicted client's pause: the radio is keyed by client 1 alone, whose release ends it.
+    QTest::qWait(1500);
+    QCOMPARE(ask(*clients[1], "T 0\nt\n", 2), QByteArray("RPRT 0\n0\n"));
+    QVERIFY(linesAtRadio(false));
 }
 
 // direwolf, headless, as a real packet station: its beacon keys and releases the radio through
@@ -482,8 +509,159 @@ void TestRigctl::silentRadioSaidOnce()
     QCOMPARE(ask(client, "F 7074000\nf\n", 2), QByteArray("RPRT 0\n7074000\n"));
     QElapsedTimer second;
     second.start();
-    QCOMPARE(ask(client, "m\n", 2), QByteArray("USB\n2200\n"));
-    QVERIFY(second.elapsed() < Ft847Rig::ReadTimeoutMs);
+    // The record holds what the radio was sent last: the receive frame's CW-R at start-up.
+    QCOMPARE(ask(client, "m\n", 2), QByteArray("CWR\n2200\n"));
+    QVERIFY(second.elapsed() < Ft847Radio::ReadTimeoutMs);
+}
+
+// Steps of two clients A and B and the window W: "A T 1" sends, "=1" is what `t` says to both
+// afterwards and how the lines stand at the radio.
+void TestRigctl::keyBelongsToWhoKeyed_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("a release by a program that holds nothing")
+        << QStringList{"A T 1", "=1", "B T 0", "=1", "A T 0", "=0"};
+    QTest::newRow("two keys, two releases")
+        << QStringList{"A T 1", "B T 1", "A T 0", "=1", "B T 0", "=0"};
+    QTest::newRow("the holder leaves") << QStringList{"A T 1", "B T 1", "A q", "=1", "B q", "=0"};
+    QTest::newRow("the window's receive ends every hold")
+        << QStringList{"A T 1", "B T 1", "W rx", "=0"};
+    for (const char *zero : {"0.0", "0x0", "0e0", "4294967296"})
+        QTest::newRow(qPrintable(QStringLiteral("released by T %1").arg(zero)))
+            << QStringList{"A T 1", QStringLiteral("A T %1").arg(zero), "=0"};
+}
+
+void TestRigctl::keyBelongsToWhoKeyed()
+{
+    QFETCH(QStringList, steps);
+    QTcpSocket a, b, watcher;
+    QVERIFY(connectClient(a) && connectClient(b) && connectClient(watcher));
+    for (const QString &step : steps) {
+        if (step.startsWith('=')) {
+            QCOMPARE(ask(watcher, "t\n"), step.mid(1).toLatin1() + "\n");
+            QVERIFY(linesAtRadio(step == "=1"));
+        } else if (step == "W rx") {
+            m_form->ptt(0, 0);
+        } else {
+            QTcpSocket &client = step.startsWith('A') ? a : b;
+            QCOMPARE(ask(client, step.mid(2).toLatin1() + "\n"), QByteArray("RPRT 0\n"));
+        }
+    }
+}
+
+void TestRigctl::noRetuneWhileAnotherTransmits_data()
+{
+    QTest::addColumn<QByteArray>("change");
+    QTest::newRow("frequency") << QByteArray("F 7100000");
+    QTest::newRow("mode") << QByteArray("M LSB 0");
+    QTest::newRow("split") << QByteArray("S 1 VFOB");
+    QTest::newRow("satellite uplink") << QByteArray("I 435300000");
+}
+
+// A spot clicked in a logger while WSJT-X transmits is refused (Hamlib's "rejected"); the
+// program that holds the key changes what it likes, and after the release anyone does.
+void TestRigctl::noRetuneWhileAnotherTransmits()
+{
+    QFETCH(QByteArray, change);
+    QTcpSocket holder, logger;
+    QVERIFY(connectClient(holder) && connectClient(logger));
+    QCOMPARE(ask(holder, "T 1\n"), QByteArray("RPRT 0\n"));
+    const qsizetype frames = m_sim.named("frame").size();
+    QCOMPARE(ask(logger, change + "\n"), QByteArray("RPRT -9\n"));
+    QCOMPARE(ask(holder, "f\n"), QByteArray("7074000\n")); // a read goes: the radio turned it
+    QCOMPARE(m_sim.named("frame").size(), frames + 1);
+    QCOMPARE(ask(holder, change + "\n"), QByteArray("RPRT 0\n"));
+    QCOMPARE(ask(holder, "T 0\n"), QByteArray("RPRT 0\n"));
+    QCOMPARE(ask(logger, change + "\n"), QByteArray("RPRT 0\n"));
+}
+
+// Eight programs polling the frequency at once are served by at most two reads of the radio.
+void TestRigctl::oneReadServesAll()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> clients(8);
+    for (auto &client : clients) {
+        client = std::make_unique<QTcpSocket>();
+        QVERIFY(connectClient(*client));
+    }
+    const qsizetype reads = m_sim.named("frame").size();
+    for (auto &client : clients)
+        client->write("f\n");
+    for (auto &client : clients)
+        QCOMPARE(answer(*client, 1), QByteArray("7074000\n"));
+    QVERIFY(m_sim.named("frame").size() - reads <= 2);
+}
+
+// The radio stops answering for 200 ms (a busy network radio) in the middle of satellite
+// polling: the read that timed out gets the record, its late answer is dropped, and no later
+// read is given another's answer.
+void TestRigctl::lateAnswersNeverMisread()
+{
+    QTcpSocket client;
+    QVERIFY(connectClient(client));
+    QCOMPARE(ask(client, "S 1 VFOB\nF 145900000\nI 435300000\n", 3),
+             QByteArray("RPRT 0\nRPRT 0\nRPRT 0\n"));
+    m_paused = true;
+    QTimer::singleShot(300, &client,
+                       [this] { ::kill(pid_t(m_sim.process().processId()), SIGSTOP); });
+    QTimer::singleShot(500, &client,
+                       [this] { ::kill(pid_t(m_sim.process().processId()), SIGCONT); });
+    const QByteArray strength = ask(client, "l STRENGTH\n");
+    QElapsedTimer clock;
+    clock.start();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("did not answer a read"));
+    while (clock.elapsed() < 1500) {
+        QCOMPARE(ask(client, "f\n"), QByteArray("145900000\n"));
+        QCOMPARE(ask(client, "i\n"), QByteArray("435300000\n"));
+        const QByteArray now = ask(client, "l STRENGTH\n");
+        QVERIFY2(now == strength || now == "RPRT -5\n", now.constData()); // or timed out
+    }
+}
+
+// One program names the VFO in every command, another never does, at the same time.
+void TestRigctl::vfoModePerConnection()
+{
+    QTcpSocket named, plain;
+    QVERIFY(connectClient(named) && connectClient(plain));
+    // Taken, and said unavailable for the radio, as rigctld says it.
+    QCOMPARE(ask(named, "\\set_vfo_opt 1\n"), QByteArray("RPRT -11\n"));
+    QCOMPARE(ask(named, "\\chk_vfo\n"), QByteArray("1\n"));
+    QCOMPARE(ask(plain, "\\chk_vfo\n"), QByteArray("0\n"));
+    QCOMPARE(ask(named, "f VFOA\n"), QByteArray("7074000\n"));
+    QCOMPARE(ask(plain, "f\n"), QByteArray("7074000\n"));
+    QCOMPARE(ask(named, "F VFOA 7075000\n"), QByteArray("RPRT 0\n"));
+    QCOMPARE(ask(plain, "F 7076000\nf\n", 2), QByteArray("RPRT 0\n7076000\n"));
+}
+
+// A host that repeats its T 1 does not keep the transmit time-out from ending the transmit.
+void TestRigctl::timeoutCountsFromTheKey()
+{
+    m_form->setTransmitTimeout(2);
+    QTcpSocket client;
+    QVERIFY(connectClient(client));
+    QElapsedTimer keyed;
+    keyed.start();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("transmit timed out after 2 s"));
+    QCOMPARE(ask(client, "T 1\n"), QByteArray("RPRT 0\n"));
+    QVERIFY(linesAtRadio(true));
+    QTimer again;
+    connect(&again, &QTimer::timeout, &client, [&client] { client.write("T 1\n"); });
+    again.start(400);
+    QVERIFY(linesAtRadio(false, 4000));
+    QVERIFY2(keyed.elapsed() < 3500, qPrintable(QString::number(keyed.elapsed())));
+}
+
+// The radio's record is the utility's, not the listener's: switched off and on, the listener
+// still knows the radio is in satellite mode.
+void TestRigctl::listenerOffAndOnKeepsTheRadio()
+{
+    QTcpSocket before;
+    QVERIFY(connectClient(before));
+    QCOMPARE(ask(before, "S 1 VFOB\n"), QByteArray("RPRT 0\n"));
+    const QString address = m_form->startRigctlListener("127.0.0.1:0");
+    m_port = quint16(address.section(':', -1).toUInt());
+    QTcpSocket after;
+    QVERIFY(connectClient(after));
+    QCOMPARE(ask(after, "s\n", 2), QByteArray("1\nSub\n"));
 }
 
 ZOLVEK_TEST_MAIN(TestRigctl, true)

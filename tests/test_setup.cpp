@@ -53,6 +53,7 @@ void TestSetup::loadForm()
     m_form->Form_Load();
     m_form->show();
     m_form->Command1_Click(); // the panel open: the port list takes right-clicks
+    QVERIFY(startupFramesSent(*m_log));
     m_log->take();
 }
 
@@ -70,7 +71,7 @@ QAction *TestSetup::menuAction(const char *menu, const QString &text)
 
 void TestSetup::deviceList_data()
 {
-    QTest::addColumn<QStringList>("nodes"); // "name" a device, "name>target" a link
+    QTest::addColumn<QStringList>("nodes");  // "name" a device, "name>target" a link
     QTest::addColumn<QStringList>("listed"); // "path|description", path under the folder
     const QString ftdi = "serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     QTest::newRow("none") << QStringList{"ttyS0", "tty0"} << QStringList{};
@@ -108,25 +109,29 @@ void TestSetup::deviceList()
 void TestSetup::mappingFromTheMenu_data()
 {
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("choice");   // the menu's entry
-    QTest::addColumn<QString>("typed");    // in the address dialog, if it asks
-    QTest::addColumn<QString>("stored");   // COM<port> in [Ports] afterwards
+    QTest::addColumn<QString>("choice"); // the menu's entry
+    QTest::addColumn<QString>("typed");  // in the address dialog, if it asks
+    QTest::addColumn<QString>("stored"); // COM<port> in [Ports] afterwards
     QTest::addColumn<QStringList>("actions");
     QTest::addColumn<QString>("notice");
     const QString missing2 = "DIR/missing-com2";
     // The port in use: lines dropped before it closes, opened (lines low) on the new address,
     // the radio's CAT interface turned on.
     QTest::newRow("network radio for the port in use")
-        << 1 << "Network radio" << " 192.0.2.20:2217 " << "rfc2217://192.0.2.20:2217"
-        << QStringList{"rts 0", "dtr 0", "close", "open rfc2217://192.0.2.20:2217",
-                       "write 0000000000"}
+        << 1 << "Network radio"
+        << " 192.0.2.20:2217 "
+        << "rfc2217://192.0.2.20:2217"
+        << QStringList{"rts 0", "dtr 0", "close",           "open rfc2217://192.0.2.20:2217",
+                       "dtr 0", "rts 0", "write 0000000000"}
         << "";
     QTest::newRow("an address that is not one changes nothing")
-        << 1 << "Network radio" << "192.0.2.20" << "DIR/missing-com1" << QStringList{}
-        << "NetworkRadioRefusedBox";
+        << 1 << "Network radio"
+        << "192.0.2.20"
+        << "DIR/missing-com1" << QStringList{} << "NetworkRadioRefusedBox";
     // Another COM number: stored, the radio's port left alone.
-    QTest::newRow("default for a port not in use")
-        << 2 << "Default" << "" << "<none>" << QStringList{} << "";
+    QTest::newRow("default for a port not in use") << 2 << "Default"
+                                                   << ""
+                                                   << "<none>" << QStringList{} << "";
 }
 
 void TestSetup::mappingFromTheMenu()
@@ -202,9 +207,12 @@ void TestSetup::refusedTimeoutSaid_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("said"); // empty: taken, no notice
-    QTest::newRow("seconds") << " 90 " << "";
-    QTest::newRow("letters") << "abc" << "--tx-timeout \"abc\" is not a whole number of seconds";
-    QTest::newRow("past a day") << "86401" << "\"86401\" is not a whole number";
+    QTest::newRow("seconds") << " 90 "
+                             << "";
+    QTest::newRow("letters") << "abc"
+                             << "--tx-timeout \"abc\" is not a whole number of seconds";
+    QTest::newRow("past a day") << "86401"
+                                << "\"86401\" is not a whole number";
 }
 
 void TestSetup::refusedTimeoutSaid()

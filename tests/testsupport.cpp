@@ -1,5 +1,7 @@
 #include "tests/testsupport.h"
 
+#include "ft847/ft847cat.h"
+
 #include "serial/commcontrol.h"
 #include "serial/porterror.h"
 
@@ -218,4 +220,12 @@ int runTest(int argc, char **argv, QObject *test, bool widgets)
     }
     QCoreApplication app(argc, argv);
     return QTest::qExec(test, argc, argv);
+}
+
+bool startupFramesSent(const FakePortLog &log)
+{
+    if (!QTest::qWaitFor([&log] { return log.actions.contains("write 0300000007"); }, 5000))
+        return false;
+    QTest::qWait(Ft847::PacingMs);
+    return true;
 }

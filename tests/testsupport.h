@@ -59,6 +59,9 @@ struct FakePortLog
 };
 
 PortBackendFactory fakePortFactory(std::shared_ptr<FakePortLog> log);
+// Start-up's frames have reached the fake port and the radio's pacing lets the next frame leave
+// at once; false when they never came.
+bool startupFramesSent(const FakePortLog &log);
 
 // The real port backends for tests; the machine's own serial ports are never opened (/dev/ttyS*,
 // the system console among them, or a link to one): reaching for one fails the

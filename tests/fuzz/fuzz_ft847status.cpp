@@ -1,5 +1,5 @@
 // What comes back from the radio's port in answer to a read of its frequency and mode.
-#include "ptt/ft847cat.h"
+#include "ft847/ft847cat.h"
 
 #include <cstdint>
 #include <cstdlib>

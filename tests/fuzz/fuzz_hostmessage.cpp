@@ -1,5 +1,5 @@
 // X events as the host link sees them: any 32 bytes decode to a request or to nothing.
-#include "ptt/hostmessage_x11.h"
+#include "hostlink/hostmessage_x11.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // What a rigctl client may send the listener, in pieces of any size, with the radio answering
 // each read with what the fuzzer gives or failing.
-#include "ptt/rigctlprotocol.h"
+#include "rigctl/rigctlprotocol.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -27,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             for (const RigctlSession::Step &step : reply->steps) {
                 if (step.kind != RigctlSession::Step::Kind::Radio)
                     continue;
-                const Ft847Rig::Request &request = step.request;
+                const Ft847Radio::Request &request = step.request;
                 // No frame for a frequency the radio cannot take.
                 if ((request.opcode & 0x0f) == Ft847::Opcode::SetFrequency
-                    && request.target != Ft847Rig::Target::None) {
+                    && request.target != Ft847Radio::Target::None) {
                     const auto hz = Ft847::frequencyFromBcd(request.payload);
                     if (!hz || !Ft847::tunable(double(*hz)))
                         std::abort();

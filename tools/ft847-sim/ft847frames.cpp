@@ -1,6 +1,6 @@
 #include "tools/ft847-sim/ft847frames.h"
 
-#include "ptt/ft847cat.h"
+#include "ft847/ft847cat.h"
 
 namespace {
 

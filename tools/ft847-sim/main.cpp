@@ -1,6 +1,6 @@
 // ft847-sim: a virtual Yaesu FT-847 reached as an RFC 2217 serial port, for trying and testing
 // zolvek-ptt without a radio.
-#include "ptt/ft847cat.h"
+#include "ft847/ft847cat.h"
 #include "tools/ft847-sim/ft847frames.h"
 #include "tools/ft847-sim/simlog.h"
 #include "tools/ft847-sim/simserver.h"
@@ -74,8 +74,14 @@ int main(int argc, char *argv[])
         QStringLiteral("raw"),
         QStringLiteral("Plain TCP without Telnet or RFC 2217, as a serial port server's raw mode, "
                        "for bridges such as socat (no lines or settings)."));
+    const QCommandLineOption pacing(
+        QStringLiteral("pacing"),
+        QStringLiteral("Miss (and log as dropped) a frame that comes sooner than MS after the one "
+                       "before, as a radio still busy with it would (default 0: take every "
+                       "frame; the FT-847 wants 50)."),
+        QStringLiteral("MS"), QStringLiteral("0"));
     for (const auto &option :
-         {listen, json, linesLow, frequency, mode, smeter, squelchOpen, earlyRadio, raw})
+         {listen, json, linesLow, frequency, mode, smeter, squelchOpen, earlyRadio, raw, pacing})
         parser.addOption(option);
     parser.process(app);
 
@@ -99,6 +105,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const double pacingMs = parser.value(pacing).toDouble(&numeric);
+    if (!numeric || pacingMs < 0 || pacingMs > 10000) {
+        std::fprintf(stderr, "ft847-sim: --pacing wants milliseconds from 0 to 10000\n");
+        return 2;
+    }
+
     QHostAddress address;
     quint16 port = 0;
     if (!parseListen(parser.value(listen), &address, &port)) {
@@ -113,6 +125,7 @@ int main(int argc, char *argv[])
     server.setReceiver(int(dots), parser.isSet(squelchOpen));
     server.setAnswersReads(!parser.isSet(earlyRadio));
     server.setRaw(parser.isSet(raw));
+    server.setPacing(pacingMs);
     if (!server.listen(address, port)) {
         std::fprintf(stderr, "ft847-sim: cannot listen on %s: %s\n",
                      qUtf8Printable(parser.value(listen)), qUtf8Printable(server.errorString()));

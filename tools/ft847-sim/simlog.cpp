@@ -123,6 +123,18 @@ void SimLog::frame(const QByteArray &frame, const QString &name, double at)
                   .arg(stamp(at), QString::fromLatin1(frame.toHex(' ')), name));
 }
 
+void SimLog::dropped(const QByteArray &frame, double gapMs, double at)
+{
+    if (m_json)
+        write(QStringLiteral("{\"event\":\"dropped\",\"t\":%1,\"hex\":\"%2\",\"gap_ms\":%3}")
+                  .arg(stamp(at), QString::fromLatin1(frame.toHex()))
+                  .arg(gapMs, 0, 'f', 3));
+    else
+        write(QStringLiteral("[%1] DROPPED: %2  %3 ms after the frame before, too soon")
+                  .arg(stamp(at), QString::fromLatin1(frame.toHex(' ')))
+                  .arg(gapMs, 0, 'f', 3));
+}
+
 // The main VFO's lines read as they always have; a satellite VFO is named.
 void SimLog::frequency(std::uint64_t hz, const QString &vfo, double at)
 {

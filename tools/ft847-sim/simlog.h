@@ -22,6 +22,8 @@ public:
     void settings(const SimPortState &state, double at = monotonicSeconds());
     void lines(const SimPortState &state, double at = monotonicSeconds());
     void frame(const QByteArray &frame, const QString &name, double at = monotonicSeconds());
+    // A frame the radio missed: it came `gapMs` after the one before, sooner than it takes one.
+    void dropped(const QByteArray &frame, double gapMs, double at = monotonicSeconds());
     // The radio's own state changed: a VFO's ("main", "sat rx", "sat tx") frequency in Hz or
     // mode by name ("usb"...), or its satellite mode.
     void frequency(std::uint64_t hz, const QString &vfo, double at = monotonicSeconds());

@@ -2,10 +2,12 @@
 
 #include "tools/ft847-sim/ft847frames.h"
 
-#include "ptt/ft847cat.h"
+#include "ft847/ft847cat.h"
 #include "serial/telnet.h"
 
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int FrameSize = 5;
@@ -91,13 +93,40 @@ void SimServer::readClient()
         m_log.settings(after, arrived);
     if (!after.sameLines(before))
         m_log.lines(after, arrived);
+    // The bytes reach the radio one after another at the line's rate, as on its serial cable:
+    // a frame is the radio's once its last byte is in.
+    double start = std::max(arrived, m_wireFree);
     m_frame += result.data;
     while (m_frame.size() >= FrameSize) {
         const QByteArray frame = m_frame.left(FrameSize);
         m_frame.remove(0, FrameSize);
-        m_log.frame(frame, ft847FrameName(frame), arrived);
-        act(frame, arrived);
+        const double complete = start + wireSeconds(FrameSize);
+        start = m_wireFree = complete;
+        const int inMs = int(std::ceil((complete - monotonicSeconds()) * 1000.0));
+        QTimer::singleShot(std::max(0, inMs), Qt::PreciseTimer, this,
+                           [this, frame, complete] { received(frame, complete); });
     }
+}
+
+// How long `bytes` take on the radio's line: the client's rate (4800 8N2 on a raw bridge).
+double SimServer::wireSeconds(int bytes) const
+{
+    const SimPortState &state = m_session.state();
+    if (m_raw)
+        return Ft847::wireMs(bytes, 4800) / 1000.0;
+    return Ft847::wireMs(bytes, state.baud, state.stop.toDouble()) / 1000.0;
+}
+
+void SimServer::received(const QByteArray &frame, double complete)
+{
+    const double gapMs = (complete - m_lastFrame) * 1000.0;
+    if (m_pacingMs > 0 && m_lastFrame > 0 && gapMs < m_pacingMs) {
+        m_log.dropped(frame, gapMs, complete);
+        return; // still busy with the one before: missed, and it does not count as taken
+    }
+    m_lastFrame = complete;
+    m_log.frame(frame, ft847FrameName(frame), complete);
+    act(frame, complete);
 }
 
 // What the radio does with a frame: switches satellite mode or CAT keying, tunes or changes the
@@ -119,10 +148,10 @@ void SimServer::act(const QByteArray &frame, double at)
         m_catPtt = opcode == Opcode::PttOn;
         return;
     case Opcode::ReadRxStatus:
-        answer(QByteArray(1, char((m_squelchOpen ? 0 : StatusFlag) | (m_dots & MeterMask))));
+        answer(QByteArray(1, char((m_squelchOpen ? 0 : StatusFlag) | (m_dots & MeterMask))), at);
         return;
     case Opcode::ReadTxStatus:
-        answer(QByteArray(1, char(m_catPtt ? 0 : StatusFlag)));
+        answer(QByteArray(1, char(m_catPtt ? 0 : StatusFlag)), at);
         return;
     default:
         break;
@@ -147,18 +176,21 @@ void SimServer::act(const QByteArray &frame, double at)
         break;
     }
     case Opcode::ReadFrequencyMode:
-        answer(encodeStatus({vfo.hz, modeFromCode(vfo.mode).value_or(Mode::Usb)}));
+        answer(encodeStatus({vfo.hz, modeFromCode(vfo.mode).value_or(Mode::Usb)}), at);
         break;
     default:
         break;
     }
 }
 
-void SimServer::answer(const QByteArray &bytes)
+// The answer leaves as the radio sends it, and is the client's once its last byte is out.
+void SimServer::answer(const QByteArray &bytes, double at)
 {
-    if (!m_answersReads)
+    if (!m_answersReads || !m_client)
         return;
-    QTimer::singleShot(ReplyTimeMs, m_client,
+    const double sent = at + wireSeconds(int(bytes.size()));
+    const int inMs = int(std::ceil((sent - monotonicSeconds()) * 1000.0));
+    QTimer::singleShot(std::max(0, inMs), Qt::PreciseTimer, m_client,
                        [client = m_client, bytes = m_raw ? bytes : Telnet::escape(bytes)] {
                            if (client && client->state() == QAbstractSocket::ConnectedState)
                                client->write(bytes);
@@ -178,4 +210,5 @@ void SimServer::clientGone()
     m_client->deleteLater();
     m_client = nullptr;
     m_frame.clear();
+    m_lastFrame = 0;
 }

@@ -37,15 +37,18 @@ public:
     void setAnswersReads(bool answers) { m_answersReads = answers; }
     // Plain TCP, no Telnet (a serial port server's raw mode): the bytes are the radio's own.
     void setRaw(bool raw) { m_raw = raw; }
-    // How long the radio takes to answer a read of its frequency and mode.
-    static constexpr int ReplyTimeMs = 5;
+    // A frame that comes sooner than `ms` after the one before is missed by the radio (logged as
+    // dropped); 0, the default, takes every frame.
+    void setPacing(double ms) { m_pacingMs = ms; }
 
 private:
     void accept();
     void readClient();
     void clientGone();
+    void received(const QByteArray &frame, double complete);
     void act(const QByteArray &frame, double at);
-    void answer(const QByteArray &bytes);
+    void answer(const QByteArray &bytes, double at);
+    double wireSeconds(int bytes) const;
 
     SimLog &m_log;
     QTcpServer m_server;
@@ -65,4 +68,7 @@ private:
     bool m_squelchOpen = false;
     bool m_raw = false;
     bool m_answersReads = true;
+    double m_pacingMs = 0;
+    double m_wireFree = 0;  // when the line into the radio is free for the next byte
+    double m_lastFrame = 0; // when the last frame was complete
 };

@@ -1,4 +1,4 @@
-#include "ptt/hostmessage_x11.h"
+#include "hostlink/hostmessage_x11.h"
 
 std::optional<HostRequest> decodeHostMessage(const xcb_generic_event_t *event,
                                              xcb_atom_t messageType, xcb_window_t window)

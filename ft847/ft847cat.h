@@ -128,6 +128,15 @@ inline constexpr std::array<CtcssTone, 39> CtcssTones{{
 
 constexpr int FrameSize = 5;
 constexpr int StatusSize = 5;
+// The radio takes one command at a time: Hamlib's FT-847 backend waits 50 ms after each, as
+// sequential fast writes confuse it. Frames leave at least this far apart, start to start.
+constexpr int PacingMs = 50;
+// How long `bytes` take on the wire at `baud` with 8 data bits, no parity and `stopBits`:
+// a 5-byte frame at 4800 8N2 takes 11.46 ms.
+constexpr double wireMs(int bytes, int baud, double stopBits = 2.0)
+{
+    return baud > 0 ? bytes * (1.0 + 8.0 + stopBits) * 1000.0 / baud : 0.0;
+}
 // Asks for the main VFO's frequency and mode (opcode 03); five bytes come back.
 inline const QByteArray ReadStatus = QByteArray::fromHex("0000000003");
 

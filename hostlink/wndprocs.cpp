@@ -1,4 +1,4 @@
-#include "ptt/wndprocs.h"
+#include "hostlink/wndprocs.h"
 
 #include <map>
 #include <utility>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ptt/ft847rig.h"
+#include "ft847/ft847radio.h"
 
 #include <QByteArray>
 #include <QList>
@@ -43,7 +43,7 @@ public:
     {
         enum class Kind { Radio, Key, Release, Wait };
         Kind kind = Kind::Radio;
-        Ft847Rig::Request request;
+        Ft847Radio::Request request;
         int waitMs = 0;
     };
 

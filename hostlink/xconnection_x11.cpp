@@ -1,4 +1,4 @@
-#include "ptt/xconnection_x11.h"
+#include "hostlink/xconnection_x11.h"
 
 #include <QGuiApplication>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "ptt/rigctlconnection.h"
+#include "rigctl/rigctlconnection.h"
 
-#include "ptt/socketio.h"
+#include "rigctl/socketio.h"
 
 namespace {
 

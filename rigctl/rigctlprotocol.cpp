@@ -1,6 +1,6 @@
-#include "ptt/rigctlprotocol.h"
+#include "rigctl/rigctlprotocol.h"
 
-#include "ptt/ft847caps.h"
+#include "ft847/ft847caps.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -12,8 +12,8 @@ namespace {
 using Reply = RigctlSession::Reply;
 using Step = RigctlSession::Step;
 using Answer = RigctlSession::Answer;
-using Target = Ft847Rig::Target;
-using Request = Ft847Rig::Request;
+using Target = Ft847Radio::Target;
+using Request = Ft847Radio::Request;
 
 // What a command reads after its name, as rigctld's own table gives it.
 enum Flag : int {
@@ -283,7 +283,7 @@ std::optional<Step> modeStep(Call &call, Target target, const QByteArray &name,
     const RigctlSession::Radio &radio = call.radio;
     const Ft847::Vfo vfo = target == Target::Transmit && !radio.satellite && call.command.cmd == 'K'
                                ? Ft847::Vfo::SatTx
-                               : Ft847Rig::vfoFor(target, radio.satellite);
+                               : Ft847Radio::vfoFor(target, radio.satellite);
     const auto &state = radio.vfos[std::size_t(vfo) >> 4];
     const ModeChoice choice = chooseMode(call, name, width, state.mode);
     *code = choice.code;
@@ -407,14 +407,20 @@ Reply getSplitVfo(Call &call)
 Reply setPtt(Call &call)
 {
     // Hamlib's values: 0 receive; 1 transmit, 2 from the microphone, 3 with data (WSJT-X), all
-    // three keyed the same way, by the lines. Anything else, a fraction included, keys nothing.
+    // three keyed the same way, by the lines. Keying takes nothing else, a fraction included;
+    // a release is whatever rigctld reads as 0 (scanf's %d: "0.0", "0x0", 4294967296), so a
+    // client is never left transmitting by the way it wrote its 0.
     bool whole = false;
     const int state = call.arg[0].toInt(&whole);
-    if (!whole || state < 0 || state > 3)
+    Step step;
+    if (whole && state >= 1 && state <= 3)
+        step.kind = Step::Kind::Key;
+    else if (const auto read = integer(call.arg[0]);
+             read && std::int32_t(std::uint32_t(*read)) == 0)
+        step.kind = Step::Kind::Release;
+    else
         return report(RigctlSession::InvalidArgument);
     Reply reply = report(0);
-    Step step;
-    step.kind = state ? Step::Kind::Key : Step::Kind::Release;
     reply.steps << step;
     return reply;
 }

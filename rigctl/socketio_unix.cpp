@@ -1,4 +1,4 @@
-#include "ptt/socketio.h"
+#include "rigctl/socketio.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "ptt/hostlink.h"
+#include "hostlink/hostlink.h"
 
 // A platform without a message link: the utility still runs, driven by its indicator.
 

@@ -1,4 +1,4 @@
-#include "ptt/ft847cat.h"
+#include "ft847/ft847cat.h"
 
 namespace Ft847 {
 

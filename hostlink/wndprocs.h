@@ -4,7 +4,7 @@
 // the window system calls a window procedure as a function with no object, so each hooked window
 // is looked up by its handle.
 
-#include "ptt/hostlink.h"
+#include "hostlink/hostlink.h"
 
 #include <windows.h>
 

@@ -1,6 +1,4 @@
-#include "ptt/rigctllistener.h"
-
-#include "ptt/pttswitch.h"
+#include "rigctl/rigctllistener.h"
 
 #include <QLoggingCategory>
 #include <QRegularExpression>
@@ -8,20 +6,20 @@
 
 Q_LOGGING_CATEGORY(lcRigctl, "zolvek.rigctl", QtInfoMsg)
 
-RigctlListener::RigctlListener(PttSwitch &ptt, CommControl &port, QObject *parent)
+RigctlListener::RigctlListener(Ft847Radio &radio, QObject *parent)
     : QObject(parent)
-    , m_ptt(ptt)
-    , m_rig(port)
+    , m_radio(radio)
 {
     connect(&m_server, &RigctlServer::arrived, this, &RigctlListener::arrived);
-    connect(&m_ptt, &PttSwitch::modeFrameSent, this, [this] { m_rig.forgetMode(); });
 }
 
-// The clients' connections close with the listener; nothing is left to hear of them.
+// The clients' connections close with the listener, and their keys with them.
 RigctlListener::~RigctlListener()
 {
-    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        forget(**it);
         it.key()->disconnect(this);
+    }
 }
 
 bool RigctlListener::parseAddress(const QString &text, QHostAddress *host, quint16 *port)
@@ -95,17 +93,13 @@ bool RigctlListener::listen(const QString &address, const QString &allow, QStrin
 void RigctlListener::close()
 {
     m_server.close();
-    bool keyed = false;
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
-        keyed = keyed || holdsKey(**it);
         forget(**it);
         it.key()->disconnect(this);
         it.key()->abort();
         it.key()->deleteLater();
     }
     m_clients.clear();
-    if (keyed)
-        m_ptt.setLines(false);
     Q_EMIT clientsChanged();
 }
 
@@ -171,17 +165,16 @@ void RigctlListener::arrived(qintptr socket)
 
 bool RigctlListener::holdsKey(const Client &client) const
 {
-    return client.keyed && client.keyedAs == m_ptt.transmitRequests() && m_ptt.linesHigh();
+    return m_radio.holds(&client);
 }
 
-// Every place is taken: the client silent longest, if it has been silent for a while and does
-// not hold the key, gives its place to the newcomer.
+// Every place is taken: the client that has been silent longest and does not hold the key gives
+// its place to the newcomer, so a full house never locks a program out.
 bool RigctlListener::makeRoom()
 {
-    const auto now = std::chrono::steady_clock::now();
     ClientPtr idlest;
     for (const ClientPtr &client : std::as_const(m_clients)) {
-        if (now - client->lastCommand < IdlePlace || holdsKey(*client))
+        if (holdsKey(*client))
             continue;
         if (!idlest || client->lastCommand < idlest->lastCommand)
             idlest = client;
@@ -193,8 +186,8 @@ bool RigctlListener::makeRoom()
            qUtf8Printable(connection->peer().toString()));
     m_clients.remove(connection);
     forget(*idlest);
-    connection->write("zolvek-ptt: silent for " + QByteArray::number(IdlePlace.count())
-                      + " s while every place was taken; closing this one for a new client\n");
+    connection->write("zolvek-ptt: every place was taken and this client was the longest "
+                      "silent; closing it for a new client\n");
     connection->finish(); // deleted when closed, as any client
     Q_EMIT clientsChanged();
     return true;
@@ -202,6 +195,8 @@ bool RigctlListener::makeRoom()
 
 void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
 {
+    if (client->closing)
+        return;
     for (const QByteArray &line : client->session.feed(bytes)) {
         // Nothing after a line that shows the client is not a rig client is carried out.
         if (RigctlSession::isHttp(line)) {
@@ -226,10 +221,10 @@ void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
 
 RigctlSession::Radio RigctlListener::radio()
 {
-    RigctlSession::Radio radio{m_ptt.linesHigh(), m_rig.satellite(), {}, &m_splitVfo};
+    RigctlSession::Radio radio{m_radio.keyed(), m_radio.satellite(), {}, &m_splitVfo};
     for (const Ft847::Vfo vfo : {Ft847::Vfo::Main, Ft847::Vfo::SatRx, Ft847::Vfo::SatTx})
-        if (m_rig.modeKnown(vfo))
-            radio.vfos[std::size_t(vfo) >> 4].mode = m_rig.known(vfo).mode;
+        if (m_radio.modeKnown(vfo))
+            radio.vfos[std::size_t(vfo) >> 4].mode = m_radio.known(vfo).mode;
     return radio;
 }
 
@@ -242,7 +237,7 @@ void RigctlListener::serve(const ClientPtr &client)
         return;
     client->serving = true;
     const auto open = [&client] {
-        return client->connection && client->connection->isOpen();
+        return !client->closing && client->connection && client->connection->isOpen();
     };
     while (!client->waiting && open()) {
         auto reply = client->session.next(radio());
@@ -275,32 +270,30 @@ void RigctlListener::step(const ClientPtr &client)
         switch (next.kind) {
         case Kind::Key:
         case Kind::Release: {
-            const bool transmit = next.kind == Kind::Key;
-            const bool done = m_ptt.setLines(transmit);
-            client->keyed = transmit && done;
-            client->keyedAs = m_ptt.transmitRequests();
+            const bool done = next.kind == Kind::Key ? m_radio.keyFor(client.get())
+                                                     : m_radio.release(client.get());
             if (!done)
-                return complete(client, Ft847Rig::IoError);
+                return complete(client, Ft847Radio::IoError);
             break;
         }
         case Kind::Wait:
             client->waiting = true;
             QTimer::singleShot(next.waitMs, this, [this, weak] {
-                if (const auto still = weak.lock(); still && still->connection)
+                if (const auto still = weak.lock(); still && !still->closing && still->connection)
                     step(still);
             });
             return;
         case Kind::Radio: {
             // This request and the ones right after it, up to a read, go out together.
-            QList<Ft847Rig::Request> batch{next.request};
+            QList<Ft847Radio::Request> batch{next.request};
             const auto &steps = client->reply.steps;
             while (batch.last().answerSize == 0 && client->nextStep < steps.size()
                    && steps[client->nextStep].kind == Kind::Radio)
                 batch << steps[client->nextStep++].request;
             client->waiting = true;
-            m_rig.perform(batch, client.get(), [this, weak](int code, const QByteArray &answer) {
+            m_radio.perform(batch, client.get(), [this, weak](int code, const QByteArray &answer) {
                 const auto still = weak.lock();
-                if (!still || !still->connection || !still->connection->isOpen())
+                if (!still || still->closing || !still->connection || !still->connection->isOpen())
                     return;
                 if (code != 0)
                     return complete(still, code);
@@ -347,16 +340,16 @@ void RigctlListener::drop(Client &client, QSet<QString> &told, const char *why)
     connection->abort();
 }
 
-// What a client asked and has not been answered is dropped with it.
+// What a client asked and has not been answered is dropped with it, and its key given back.
 void RigctlListener::forget(Client &client)
 {
+    client.closing = true;
     client.reply = {};
     client.nextStep = 0;
-    m_rig.drop(&client);
+    m_radio.drop(&client);
 }
 
-// A client that keyed the radio and went (closed, was dropped, or its link died) gives it back,
-// unless another request keyed it since.
+// A client that went (closed, was dropped, or its link died) gives back what it keyed.
 void RigctlListener::gone(RigctlConnection *connection)
 {
     const ClientPtr client = m_clients.take(connection);
@@ -367,6 +360,4 @@ void RigctlListener::gone(RigctlConnection *connection)
     Q_EMIT clientsChanged();
     if (m_clients.size() < MaxClients)
         m_fullReported = false;
-    if (holdsKey(*client))
-        m_ptt.setLines(false);
 }

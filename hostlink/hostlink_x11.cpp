@@ -1,7 +1,7 @@
-#include "ptt/hostlink.h"
+#include "hostlink/hostlink.h"
 
-#include "ptt/hostmessage_x11.h"
-#include "ptt/xconnection_x11.h"
+#include "hostlink/hostmessage_x11.h"
+#include "hostlink/xconnection_x11.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdint>
 
-class CommControl;
+class Ft847Radio;
 class PttWindow;
 class QEventLoop;
 class QTimer;
@@ -21,6 +21,10 @@ class QTimer;
 // box) keeps the waiting request from returning. Port failures never escape: every step is still
 // tried, the window reports the failure, and the indicator shows red only for a transmit that
 // reached the radio.
+//
+// The window is the operator's: its receive ends every hold on the key, whoever keyed. A key
+// from another door (a Hamlib client) during the settling delay overtakes it as a transmit from
+// here would, and the indicator follows the radio whoever keys it.
 class PttSwitch : public QObject
 {
     Q_OBJECT
@@ -31,7 +35,7 @@ public:
     static inline const QColor Red = QColor(255, 0, 0);
     static inline const QColor Green = QColor(0, 255, 0);
 
-    PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent = nullptr);
+    PttSwitch(Ft847Radio &radio, QTimer *timer1, PttWindow &window, QObject *parent = nullptr);
     ~PttSwitch() override;
 
     // command 0: state 1 transmit, state 0 receive; command 1: close the utility. Anything else
@@ -41,20 +45,6 @@ public:
     // (for receive: the lines dropped and the receive frame went out, or the request joined a
     // wait in progress).
     bool switchTo(bool transmitting);
-    // Keying for front doors whose clients choose the mode themselves (the rigctl listener): the
-    // lines alone, RTS then DTR, no frame and so no settling delay. A transmit overtakes a
-    // receive that is settling, as any transmit does. A request the radio is already in is
-    // answered without touching it. True when the radio is in the asked state.
-    bool setLines(bool transmitting);
-    // The radio is keyed: either line is up.
-    bool linesHigh() const;
-    // How many transmits have been asked for, from any front door.
-    quint64 transmitRequests() const { return m_transmits; }
-    // A transmit that lasts longer than `seconds` (0: never, the default), whichever door keyed
-    // it, is ended as a receive request from that door would end it. Every new transmit starts
-    // the count again.
-    void setTransmitTimeout(int seconds);
-    static constexpr int MaxTransmitTimeout = 86400;
     // A click on the indicator: red switches to receive, anything else to transmit.
     void Label3_Click();
 
@@ -64,17 +54,9 @@ public:
     // How deeply requests have nested at most, for the window's health and for tests.
     int deepestNesting() const { return m_deepest; }
 
-Q_SIGNALS:
-    // A transmit ran past the time-out; the radio is being put back in receive.
-    void transmitTimedOut(int seconds);
-    // The window's transmit or receive frame went out: the radio's mode is its now.
-    void modeFrameSent();
-
 private:
     // Why the settling wait's event loop returned.
     enum LoopExit { Expired = 1, Cancelled = 2, Restarted = 3 };
-    // Who keyed the radio last: the window (click or host message) or the rigctl listener.
-    enum class Door { Window, Rigctl };
 
     bool transmit();
     bool receive();
@@ -83,10 +65,9 @@ private:
     void armSettlingTimer();
     void Timer1_Timer();
     void cancelSettling();
-    void keyed(Door door);
-    void transmitTooLong();
+    void keyChanged(bool keyed);
 
-    CommControl &m_port;
+    Ft847Radio &m_radio;
     QTimer *m_Timer1 = nullptr;
     PttWindow &m_window;
     std::int16_t m_DelayExpired = 0;
@@ -96,10 +77,7 @@ private:
     QEventLoop *m_loop = nullptr;
     bool m_cancelled = false;
     int m_depth = 0;
-    quint64 m_transmits = 0;
     bool m_frameFailed = false;
+    bool m_releasing = false;
     int m_deepest = 0;
-    QTimer *m_transmitTimer = nullptr;
-    int m_transmitTimeout = 0;
-    Door m_keyedBy = Door::Window;
 };

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ptt/ft847rig.h"
-#include "ptt/rigctlconnection.h"
-#include "ptt/rigctlprotocol.h"
-#include "ptt/rigctlserver.h"
+#include "ft847/ft847radio.h"
+#include "rigctl/rigctlconnection.h"
+#include "rigctl/rigctlprotocol.h"
+#include "rigctl/rigctlserver.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -13,15 +13,13 @@
 #include <chrono>
 #include <memory>
 
-class CommControl;
-class PttSwitch;
-
 // The utility's second front door: Hamlib's NET rigctl protocol on TCP, so host programs that
 // drive a radio through rigctld (WSJT-X, fldigi, JS8Call, direwolf...) drive it through the
 // utility, which holds its only port. Keying is by the lines alone (the client has chosen the
 // mode); frequency and mode go to the radio and are read from it. Each client is answered in
-// order, one command at a time, while the others are served; a client that keyed the radio and
-// goes away leaves it in receive, unless someone else keyed it since.
+// order, one command at a time, while the others are served. Each client's key is its own on
+// the one radio (see Ft847Radio): a client that goes away, is closed or loses its place gives
+// back whatever it keyed, and nothing it asked is carried out any more.
 //
 // Only rig clients are served: a connection whose first line is not a rigctl command, or that
 // sends a line of an HTTP request (a web page posting to the port), is closed before anything
@@ -37,11 +35,9 @@ public:
     static constexpr int MaxClients = 16;
     // Answers a client has left unread beyond this: it is not reading, and is dropped.
     static constexpr qint64 MaxUnreadAnswers = 64 * 1024;
-    // With every place taken, a client silent this long that does not hold the key makes room.
-    static constexpr std::chrono::seconds IdlePlace{60};
     using Subnet = std::pair<QHostAddress, int>;
 
-    RigctlListener(PttSwitch &ptt, CommControl &port, QObject *parent = nullptr);
+    explicit RigctlListener(Ft847Radio &radio, QObject *parent = nullptr);
     ~RigctlListener() override;
 
     // ADDR is PORT (loopback), HOST:PORT or [IPV6]:PORT. `allow` names who besides this
@@ -71,9 +67,8 @@ private:
         QList<QByteArray> answers;  // what the radio answered it so far
         bool waiting = false;       // its command in hand waits for the radio or a pause
         bool serving = false;
-        bool heard = false;  // its first line was a rigctl command
-        bool keyed = false;  // its last switch was a transmit that reached the radio
-        quint64 keyedAs = 0; // which transmit that was
+        bool heard = false;   // its first line was a rigctl command
+        bool closing = false; // closed, dropped or out of place: it does nothing more
         std::chrono::steady_clock::time_point lastCommand = std::chrono::steady_clock::now();
     };
     using ClientPtr = std::shared_ptr<Client>;
@@ -94,8 +89,7 @@ private:
     // Says `what` about `peer` on standard error, the first time only for that peer and kind.
     void sayOnce(QSet<QString> &said, const QHostAddress &peer, const char *what);
 
-    PttSwitch &m_ptt;
-    Ft847Rig m_rig;
+    Ft847Radio &m_radio;
     RigctlServer m_server;
     QList<Subnet> m_allowed;
     QHash<RigctlConnection *, ClientPtr> m_clients;

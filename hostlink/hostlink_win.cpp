@@ -1,6 +1,6 @@
-#include "ptt/hostlink.h"
+#include "hostlink/hostlink.h"
 
-#include "ptt/wndprocs.h"
+#include "hostlink/wndprocs.h"
 
 #include <QGuiApplication>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "ptt/ft847caps.h"
+#include "ft847/ft847caps.h"
 
 #include <QList>
 #include <QString>

@@ -1,9 +1,8 @@
-#include "ptt/pttswitch.h"
+#include "hostlink/pttswitch.h"
 
-#include "ptt/frames.h"
-#include "ptt/pttwindow.h"
-#include "serial/commcontrol.h"
-#include "serial/porterror.h"
+#include "ft847/frames.h"
+#include "ft847/ft847radio.h"
+#include "hostlink/pttwindow.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
 
@@ -15,9 +14,9 @@
 // Quiet unless asked for (QT_LOGGING_RULES="zolvek.ptt.debug=true").
 Q_LOGGING_CATEGORY(lcPtt, "zolvek.ptt", QtInfoMsg)
 
-PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObject *parent)
+PttSwitch::PttSwitch(Ft847Radio &radio, QTimer *timer1, PttWindow &window, QObject *parent)
     : QObject(parent)
-    , m_port(port)
+    , m_radio(radio)
     , m_Timer1(timer1)
     , m_window(window)
 {
@@ -25,41 +24,29 @@ PttSwitch::PttSwitch(CommControl &port, QTimer *timer1, PttWindow &window, QObje
     m_Timer1->setTimerType(Qt::PreciseTimer);
     m_Timer1->setSingleShot(true);
     connect(m_Timer1, &QTimer::timeout, this, &PttSwitch::Timer1_Timer);
-    m_transmitTimer = new QTimer(this);
-    m_transmitTimer->setObjectName(QStringLiteral("TransmitTimer"));
-    m_transmitTimer->setSingleShot(true);
-    connect(m_transmitTimer, &QTimer::timeout, this, &PttSwitch::transmitTooLong);
+    connect(&m_radio, &Ft847Radio::keyChanged, this, &PttSwitch::keyChanged);
+    connect(&m_radio, &Ft847Radio::portFailed, this,
+            [this](const QStringList &why) { m_window.reportPortError(why); });
+    // A transmit of the window's that ran too long ends as the window ends one: the settling
+    // delay, then the receive frame.
+    connect(&m_radio, &Ft847Radio::transmitTimedOut, this, [this] {
+        if (m_radio.holds(this))
+            switchTo(false);
+    });
 }
 
-void PttSwitch::setTransmitTimeout(int seconds)
+// Another door keyed or released the radio: the indicator follows, and a key overtakes a
+// receive that is settling.
+void PttSwitch::keyChanged(bool keyed)
 {
-    m_transmitTimeout = qBound(0, seconds, MaxTransmitTimeout);
-    if (m_transmitTimeout == 0)
-        m_transmitTimer->stop();
-}
-
-// Starts the count of a transmit anew.
-void PttSwitch::keyed(Door door)
-{
-    m_keyedBy = door;
-    if (m_transmitTimeout > 0)
-        m_transmitTimer->start(m_transmitTimeout * 1000);
-}
-
-// A host that crashed or hung with the radio keyed must not leave it transmitting: the receive
-// goes the way of the door that keyed it (the window's with its settling delay and frame).
-void PttSwitch::transmitTooLong()
-{
-    if (!linesHigh())
+    if (m_releasing)
         return;
-    const bool window = m_keyedBy == Door::Window;
-    qCWarning(lcPtt, "transmit timed out after %d s (keyed by %s): back to receive",
-              m_transmitTimeout, window ? "the window or its host" : "a rigctl client");
-    Q_EMIT transmitTimedOut(m_transmitTimeout);
-    if (window)
-        switchTo(false);
-    else
-        setLines(false);
+    if (keyed) {
+        cancelSettling();
+        m_window.setIndicatorColor(Red);
+    } else if (!settling()) {
+        m_window.setIndicatorColor(Green);
+    }
 }
 
 // For whoever watches the utility's health (QT_LOGGING_RULES="zolvek.ptt.debug=true").
@@ -95,87 +82,27 @@ bool PttSwitch::switchTo(bool transmitting)
 
 bool PttSwitch::transmit()
 {
-    ++m_transmits;
     // A receive still settling is overtaken: its frame must not follow this one.
     cancelSettling();
     ResumeNext step;
-    // Both lines and the frame reach a network port in one packet.
-    m_port.holdOutput();
-    step([&] { m_port.setRTSEnable(true); });
-    step([&] { m_port.setDTREnable(true); });
-    step([&] { m_port.Output(Frames::Transmit); });
-    Q_EMIT modeFrameSent();
-    step([&] { m_port.releaseOutput(); });
+    m_radio.key(this, step, Frames::Transmit);
     if (!step.failed()) {
         m_window.setIndicatorColor(Red);
-        keyed(Door::Window);
         return true;
     }
-    // Half a transmit is worse than none: drop the lines again so the radio is not left keyed
-    // by a request that did not get through.
-    step([&] { m_port.setRTSEnable(false); });
-    step([&] { m_port.setDTREnable(false); });
     m_window.setIndicatorColor(Green);
     logPortFailures("transmit", step.errors());
     m_window.reportPortError(step.errors());
     return false;
 }
 
-bool PttSwitch::linesHigh() const
-{
-    return m_port.PortOpen() && (m_port.RTSEnable() || m_port.DTREnable());
-}
-
-bool PttSwitch::setLines(bool transmitting)
-{
-    if (transmitting)
-        ++m_transmits;
-    const bool both = m_port.RTSEnable() && m_port.DTREnable();
-    const bool none = !m_port.RTSEnable() && !m_port.DTREnable();
-    if (m_port.PortOpen() && (transmitting ? both : none)) {
-        if (transmitting)
-            keyed(Door::Rigctl);
-        return true;
-    }
-    if (transmitting)
-        cancelSettling();
-    ResumeNext step;
-    // The port object keeps line states while closed; a closed port has keyed nothing.
-    step([&] {
-        if (!m_port.PortOpen())
-            throw PortError(PortError::PortNotOpen,
-                            QStringLiteral("COM%1 is not open").arg(m_port.CommPort()));
-    });
-    m_port.holdOutput();
-    step([&] { m_port.setRTSEnable(transmitting); });
-    step([&] { m_port.setDTREnable(transmitting); });
-    step([&] { m_port.releaseOutput(); });
-    if (step.failed() && transmitting) {
-        // As for any transmit: not left half keyed.
-        step([&] { m_port.setRTSEnable(false); });
-        step([&] { m_port.setDTREnable(false); });
-    }
-    m_window.setIndicatorColor(transmitting && !step.failed() ? Red : Green);
-    if (!transmitting || step.failed())
-        m_transmitTimer->stop();
-    else
-        keyed(Door::Rigctl);
-    if (!step.failed())
-        return true;
-    logPortFailures(transmitting ? "keying" : "releasing", step.errors());
-    m_window.reportPortError(step.errors());
-    return false;
-}
-
 bool PttSwitch::receive()
 {
-    m_transmitTimer->stop();
     ResumeNext step;
-    // Both lines drop in one packet, as they rose.
-    m_port.holdOutput();
-    step([&] { m_port.setRTSEnable(false); });
-    step([&] { m_port.setDTREnable(false); });
-    step([&] { m_port.releaseOutput(); });
+    // The operator's receive ends every hold on the key; the indicator turns green with the frame.
+    m_releasing = true;
+    m_radio.releaseAll(step);
+    m_releasing = false;
     m_linesDropped = std::chrono::steady_clock::now();
     logPortFailures("receive", step.errors());
     if (settling()) {
@@ -207,8 +134,7 @@ void PttSwitch::sendReceiveFrame()
     const std::chrono::duration<double, std::milli> settled =
         std::chrono::steady_clock::now() - m_linesDropped;
     ResumeNext step;
-    step([&] { m_port.Output(Frames::Receive); });
-    Q_EMIT modeFrameSent();
+    m_radio.send(Frames::Receive, step);
     qCDebug(lcPtt, "receive frame %.3f ms after the lines dropped", settled.count());
     m_window.setIndicatorColor(Green);
     logPortFailures("receive frame", step.errors());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ptt/ft847cat.h"
+#include "ft847/ft847cat.h"
 
 #include <QByteArray>
 #include <array>
