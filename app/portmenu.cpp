@@ -1,10 +1,10 @@
 #include "app/portmenu.h"
 
+#include "serial/hostport.h"
 #include "serial/portmap.h"
 
 #include <QFileInfo>
 #include <QInputDialog>
-#include <QRegularExpression>
 
 PortMenu::PortMenu(int port, const QString &mapping, const QList<SerialDevice> &devices,
                    QWidget *parent)
@@ -17,7 +17,8 @@ PortMenu::PortMenu(int port, const QString &mapping, const QList<SerialDevice> &
     // A hand-made mapping may name the same device another way (/dev/ttyUSB0 for a by-id name).
     const QString target = QFileInfo(current).canonicalFilePath();
     const auto inUse = [&](const QString &path) {
-        return path == current || (!target.isEmpty() && QFileInfo(path).canonicalFilePath() == target);
+        return path == current
+               || (!target.isEmpty() && QFileInfo(path).canonicalFilePath() == target);
     };
     bool shown = current.isEmpty() || network;
     for (const SerialDevice &device : devices) {
@@ -32,8 +33,8 @@ PortMenu::PortMenu(int port, const QString &mapping, const QList<SerialDevice> &
     if (devices.isEmpty())
         addAction(QStringLiteral("No serial adapter found"))->setEnabled(false);
     if (!shown) {
-        QAction *gone = addAction(target.isEmpty() ? QStringLiteral("%1 (not present)").arg(current)
-                                                   : current);
+        QAction *gone =
+            addAction(target.isEmpty() ? QStringLiteral("%1 (not present)").arg(current) : current);
         gone->setCheckable(true);
         gone->setChecked(true);
         gone->setEnabled(false);
@@ -44,8 +45,7 @@ PortMenu::PortMenu(int port, const QString &mapping, const QList<SerialDevice> &
     remote->setCheckable(true);
     remote->setChecked(network);
     connect(remote, &QAction::triggered, this, &PortMenu::networkWanted);
-    QAction *standard =
-        addAction(QStringLiteral("Default (%1)").arg(defaultDeviceForPort(port)));
+    QAction *standard = addAction(QStringLiteral("Default (%1)").arg(defaultDeviceForPort(port)));
     standard->setCheckable(true);
     standard->setChecked(current.isEmpty());
     connect(standard, &QAction::triggered, this, [this] { Q_EMIT mapped(QString()); });
@@ -53,15 +53,12 @@ PortMenu::PortMenu(int port, const QString &mapping, const QList<SerialDevice> &
 
 QString PortMenu::networkAddress(const QString &text)
 {
-    static const QRegularExpression form(QStringLiteral(
-        R"(^(?:rfc2217://)?((?:\[[0-9A-Fa-f:.]+\])|[A-Za-z0-9.-]+):([0-9]{1,5})$)"));
-    const auto match = form.match(text.trimmed());
-    if (!match.hasMatch())
-        return QString();
-    const uint number = match.captured(2).toUInt();
-    if (number == 0 || number > 65535)
-        return QString();
-    return QStringLiteral("rfc2217://%1:%2").arg(match.captured(1)).arg(number);
+    QString address = text.trimmed();
+    const QLatin1String scheme("rfc2217://");
+    if (address.startsWith(scheme, Qt::CaseInsensitive))
+        address = address.mid(scheme.size());
+    const auto parsed = parseHostPort(address);
+    return parsed ? scheme + parsed->text() : QString();
 }
 
 void PortMenu::askNetworkAddress(QWidget *window, int port, const QString &mapping,

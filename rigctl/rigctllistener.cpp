@@ -1,5 +1,7 @@
 #include "rigctl/rigctllistener.h"
 
+#include "serial/hostport.h"
+
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTimer>
@@ -24,20 +26,20 @@ RigctlListener::~RigctlListener()
 
 bool RigctlListener::parseAddress(const QString &text, QHostAddress *host, quint16 *port)
 {
-    static const QRegularExpression form(
-        QStringLiteral(R"(^(?:(?:\[([0-9A-Fa-f:.]+)\]|([^:\[\]]+)):)?([0-9]{1,5})$)"));
-    const auto match = form.match(text.trimmed());
-    if (!match.hasMatch())
+    const QString trimmed = text.trimmed();
+    // A bare PORT is this computer only.
+    static const QRegularExpression bare(QStringLiteral("^[0-9]{1,5}$"));
+    const auto parsed = bare.match(trimmed).hasMatch()
+                            ? parseHostPort(QStringLiteral("127.0.0.1:") + trimmed, true)
+                            : parseHostPort(trimmed, true);
+    if (!parsed)
         return false;
-    const uint number = match.captured(3).toUInt(); // 0: any free port
-    if (number > 65535)
-        return false;
-    QString name = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-    if (name.isEmpty() || name == QLatin1String("localhost"))
-        name = QStringLiteral("127.0.0.1"); // loopback unless an address is written out
+    // Loopback unless an address is written out.
+    const QString name =
+        parsed->host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : parsed->host;
     if (!host->setAddress(name))
         return false;
-    *port = quint16(number);
+    *port = parsed->port; // 0: any free port
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "serial/rfc2217portbackend.h"
 
+#include "serial/hostport.h"
 #include "serial/porterror.h"
 
 #include <QHostAddress>
@@ -37,17 +38,16 @@ Rfc2217PortBackend::~Rfc2217PortBackend()
 
 bool Rfc2217PortBackend::parseAddress(const QString &address, QString *host, quint16 *port)
 {
-    static const QRegularExpression form(
-        QStringLiteral(R"(^rfc2217://(\[([0-9A-Fa-f:.]+)\]|([A-Za-z0-9.-]+)):([0-9]{1,5})/?$)"),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression form(QStringLiteral(R"(^rfc2217://(.*?)/?$)"),
+                                         QRegularExpression::CaseInsensitiveOption);
     const auto match = form.match(address.trimmed());
     if (!match.hasMatch())
         return false;
-    const uint number = match.captured(4).toUInt();
-    if (number == 0 || number > 65535)
+    const auto parsed = parseHostPort(match.captured(1));
+    if (!parsed)
         return false;
-    *host = match.captured(2).isEmpty() ? match.captured(3) : match.captured(2);
-    *port = quint16(number);
+    *host = parsed->host;
+    *port = parsed->port;
     return true;
 }
 

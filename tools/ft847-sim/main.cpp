@@ -1,30 +1,27 @@
 // ft847-sim: a virtual Yaesu FT-847 reached as an RFC 2217 serial port, for trying and testing
 // zolvek-ptt without a radio.
 #include "ft847/ft847cat.h"
+#include "serial/hostport.h"
 #include "tools/ft847-sim/ft847frames.h"
 #include "tools/ft847-sim/simlog.h"
 #include "tools/ft847-sim/simserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <cstdio>
 
 namespace {
 
 bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
 {
-    static const QRegularExpression form(
-        QStringLiteral(R"(^(\[([0-9A-Fa-f:.]+)\]|([^:\[\]]+)):([0-9]{1,5})$)"));
-    const auto match = form.match(text);
-    if (!match.hasMatch() || match.captured(4).toUInt() > 65535)
+    const auto parsed = parseHostPort(text, true);
+    if (!parsed)
         return false;
-    QString host = match.captured(2).isEmpty() ? match.captured(3) : match.captured(2);
-    if (host == QStringLiteral("localhost"))
-        host = QStringLiteral("127.0.0.1");
+    const QString host =
+        parsed->host == QStringLiteral("localhost") ? QStringLiteral("127.0.0.1") : parsed->host;
     if (!address->setAddress(host))
         return false;
-    *port = quint16(match.captured(4).toUInt());
+    *port = parsed->port;
     return true;
 }
 
