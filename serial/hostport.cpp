@@ -9,6 +9,15 @@ QString HostPort::text() const
     return name + QLatin1Char(':') + QString::number(port);
 }
 
+std::optional<QHostAddress> HostPort::address() const
+{
+    QHostAddress address;
+    if (!address.setAddress(host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1")
+                                                               : host))
+        return std::nullopt;
+    return address;
+}
+
 std::optional<HostPort> parseHostPort(const QString &text, bool anyPort)
 {
     static const QRegularExpression form(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 #include <optional>
 
@@ -13,6 +14,8 @@ struct HostPort
 
     // As it is written back: an IPv6 host in brackets.
     QString text() const;
+    // The host as an address to listen on: "localhost" is 127.0.0.1; a name is none.
+    std::optional<QHostAddress> address() const;
 };
 
 std::optional<HostPort> parseHostPort(const QString &text, bool anyPort = false);

@@ -15,12 +15,10 @@ namespace {
 bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
 {
     const auto parsed = parseHostPort(text, true);
-    if (!parsed)
+    const auto host = parsed ? parsed->address() : std::nullopt;
+    if (!host)
         return false;
-    const QString host =
-        parsed->host == QStringLiteral("localhost") ? QStringLiteral("127.0.0.1") : parsed->host;
-    if (!address->setAddress(host))
-        return false;
+    *address = *host;
     *port = parsed->port;
     return true;
 }
