@@ -341,7 +341,8 @@ void Ft847Radio::run()
             m_hasCurrent = true;
         }
         const auto now = Clock::now();
-        const auto due = m_lastFrame + std::chrono::milliseconds(Ft847::PacingMs);
+        const auto due =
+            m_lastFrame + std::chrono::milliseconds(Ft847::PacingMs + PacingMarginMs);
         if (m_anyFrame && now < due) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
             m_paceTimer.start(int(left.count()));

@@ -44,6 +44,9 @@ public:
     // How long the answer to a read that timed out may still come, and is taken for its own.
     static constexpr int LateAnswerMs = 1000;
     static constexpr int MaxTransmitTimeout = 86400;
+    // Frames leave this much more than the radio's pacing apart: their way to the radio (a
+    // network port, a USB adapter) brings one a millisecond or so late now and then.
+    static constexpr int PacingMarginMs = 2;
     // Hamlib's codes for what went wrong.
     static constexpr int TimedOut = -5; // RIG_ETIMEOUT
     static constexpr int IoError = -6;  // RIG_EIO

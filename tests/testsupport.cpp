@@ -1,6 +1,6 @@
 #include "tests/testsupport.h"
 
-#include "ft847/ft847cat.h"
+#include "ft847/ft847radio.h"
 
 #include "serial/commcontrol.h"
 #include "serial/porterror.h"
@@ -226,6 +226,6 @@ bool startupFramesSent(const FakePortLog &log)
 {
     if (!QTest::qWaitFor([&log] { return log.actions.contains("write 0300000007"); }, 5000))
         return false;
-    QTest::qWait(Ft847::PacingMs);
+    QTest::qWait(Ft847::PacingMs + Ft847Radio::PacingMarginMs);
     return true;
 }
