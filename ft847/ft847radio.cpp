@@ -68,6 +68,7 @@ Ft847Radio::Ft847Radio(CommControl &port, QObject *parent)
     connect(&m_port, &CommControl::portOpened, this, &Ft847Radio::portOpened);
     connect(&m_port, &CommControl::portLost, this, [this] {
         // The lines went down with the port: nobody holds the key of a radio in receive.
+        dropCatOn();
         m_holders.clear();
         m_transmitTimer.stop();
         Q_EMIT keyChanged(false);
@@ -98,6 +99,7 @@ void Ft847Radio::closePort(ResumeNext &step)
     step([&] { m_port.setRTSEnable(false); });
     step([&] { m_port.setDTREnable(false); });
     step([&] { m_port.setPortOpen(false); });
+    dropCatOn();
     m_holders.clear();
     m_transmitTimer.stop();
     if (was)
@@ -131,6 +133,15 @@ void Ft847Radio::portOpened()
         m_writes.push_front(Job{{catOn}, nullptr, {}, 0});
     if (!m_opening)
         run();
+}
+
+// A CAT-on still waiting was for a port that has closed; the next open asks for its own.
+void Ft847Radio::dropCatOn()
+{
+    std::erase_if(m_writes, [](const Job &job) {
+        return job.owner == nullptr && job.requests.size() == 1
+               && job.requests.first().opcode == Ft847::Opcode::CatOn;
+    });
 }
 
 // --- Keying --------------------------------------------------------------------------------
@@ -376,6 +387,8 @@ bool Ft847Radio::answeredFromRecord()
 void Ft847Radio::sendNext()
 {
     const Request request = m_current.requests.at(m_current.next++);
+    if (request.opcode == Ft847::Opcode::CatOn && !m_port.PortOpen())
+        return finishCurrent(0); // for a port that has closed meanwhile
     if (keyed() && m_current.owner && !holds(m_current.owner) && retunes(request)) {
         qCInfo(lcRig, "refused a change of frequency or mode while another program transmits");
         return finishCurrent(Rejected);

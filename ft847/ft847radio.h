@@ -138,6 +138,7 @@ private:
     static std::size_t index(Ft847::Vfo vfo) { return std::size_t(vfo) >> 4; }
     bool retunes(const Request &request) const;
     void portOpened();
+    void dropCatOn();
     void add(Job job, bool urgent);
     void run();
     bool answeredFromRecord();

@@ -275,7 +275,8 @@ def edits(radio, failures):
     spans = high_after_opens(events)
     last_lines = [e for e in events if e["event"] == "lines"][-1:]
     in_receive = bool(last_lines) and not last_lines[0]["dtr"] and not last_lines[0]["rts"]
-    new_frames = frames(events)
+    # Every reopen turns the radio's CAT on; nothing else is sent by an edit.
+    new_frames = [frame for frame in frames(events) if frame != "0000000000"]
     print("  edit and port change: %d reopens, lines high after each %s ms; settings 9600,n,8,1"
           " applied %s; COM2's error shown %s; COM1 reopened %s; frames sent %s; radio in"
           " receive at the end %s" % (
