@@ -3,7 +3,7 @@
 #include "app/clicklabel.h"
 #include "app/indicator.h"
 #include "app/listcombobox.h"
-#include "app/listenercontrol.h"
+#include "app/doorcontrol.h"
 #include "app/valuecheckbox.h"
 #include "app/windowframe.h"
 #include "ft847/ft847radio.h"
@@ -46,6 +46,7 @@ Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
 Form1::~Form1()
 {
     delete m_listener;
+    delete m_catPort;
 }
 
 int Form1::toPixels(double twips) const
@@ -142,17 +143,7 @@ void Form1::buildControls()
     m_ptt = new PttSwitch(*m_radio, m_Timer1, static_cast<PttWindow &>(*this), this);
     m_ptt->setObjectName(QStringLiteral("ptt"));
 
-    m_listener = new ListenerControl(
-        *m_radio,
-        [this](const SettingKey &setting, const QString &value) { saveOption(setting, value); },
-        this);
-    connect(m_listener, &ListenerControl::changed, this, &Form1::showListenerState);
-    connect(m_listener, &ListenerControl::failed, this, [this](const QString &why) {
-        showNotice(QStringLiteral("ListenFailedBox"), QStringLiteral("No rigctl listener"),
-                   why
-                       + QStringLiteral("\nHost programs that use Hamlib NET rigctl cannot key "
-                                        "the radio; the window message still works."));
-    });
+    makeDoors();
     // A right-click sets things up; only a left click on the indicator ever keys.
     m_Combo1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_Combo1, &QWidget::customContextMenuRequested, this, &Form1::showPortMenu);
@@ -239,7 +230,14 @@ void Form1::Command1_Click()
 
 QString Form1::startRigctlListener(const QString &address, const QString &allow)
 {
-    return m_listener->start(address, allow);
+    if (!allow.isNull())
+        m_allow = allow;
+    return m_listener->start(address);
+}
+
+QString Form1::startCatPort(const QString &path)
+{
+    return m_catPort->start(path);
 }
 
 void Form1::setTransmitTimeout(int seconds)

@@ -14,7 +14,7 @@
 class ClickLabel;
 class Ft847Radio;
 class Indicator;
-class ListenerControl;
+class DoorControl;
 class ListComboBox;
 class QLabel;
 class PttSwitch;
@@ -65,6 +65,9 @@ public:
     // said (standard error and a notice); the utility goes on without it. Returns the address
     // listened on, or empty.
     QString startRigctlListener(const QString &address, const QString &allow = QString());
+    // Makes the serial FT-847 port at PATH (see CatPort), said as the listener's is; returns
+    // what programs open, or empty.
+    QString startCatPort(const QString &path);
 
     // Ends a transmit that lasts longer than `seconds` (0: never) and says so in a notice.
     void setTransmitTimeout(int seconds);
@@ -104,7 +107,8 @@ private:
     void mapPort(int port, const QString &device);
     void mapNetworkRadio(int port, const QString &typed);
     void reopenPort(ResumeNext &step, const std::function<void()> &apply);
-    void showListenerState();
+    void makeDoors();
+    void showDoorState();
     void restorePosition();
     void savePosition();
 
@@ -141,7 +145,11 @@ private:
     CommControl m_comport;
     Ft847Radio *m_radio = nullptr;
     PttSwitch *m_ptt = nullptr;
-    ListenerControl *m_listener = nullptr;
+    // The doors other programs reach the radio by, beside the window message.
+    DoorControl *m_listener = nullptr;
+    DoorControl *m_catPort = nullptr;
+    // Who besides this computer may reach the network doors; null: the stored list.
+    QString m_allow;
     QPointer<QMessageBox> m_portErrorBox;
     // A port failure is reported once, until the port has been opened again.
     bool m_portFailureReported = false;

@@ -21,6 +21,7 @@ struct CommandLine
     QString listen;
     QString listenAllow; // null when not given
     QString txTimeout;   // null when not given
+    QString catPort;
 };
 
 int readCommandLine(int argc, char *argv[], CommandLine *line)
@@ -56,6 +57,14 @@ int readCommandLine(int argc, char *argv[], CommandLine *line)
                        "else off."),
         QStringLiteral("SECONDS"));
     parser.addOption(txTimeoutOption);
+    const QCommandLineOption catPortOption(
+        QStringLiteral("cat-port"),
+        QStringLiteral("Make a serial FT-847 at PATH for programs that drive the radio over a "
+                       "serial port: on Linux a link to a pseudo-terminal (or a serial device, "
+                       "opened as it is), on Windows a COM name (one end of a virtual pair). "
+                       "Default: [Host] CatPort in the store, else off."),
+        QStringLiteral("PATH"));
+    parser.addOption(catPortOption);
     // Qt's own options (-platform xcb, -display :1, -style ...) stay Qt's: known here, left alone.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char *name : {"platform", "display", "style", "stylesheet", "geometry",
@@ -91,6 +100,7 @@ int readCommandLine(int argc, char *argv[], CommandLine *line)
         line->listenAllow = parser.value(listenAllowOption);
     if (parser.isSet(txTimeoutOption))
         line->txTimeout = parser.value(txTimeoutOption);
+    line->catPort = parser.value(catPortOption);
     return -1;
 }
 
@@ -145,6 +155,14 @@ int main(int argc, char *argv[])
         const QString address = window.startRigctlListener(listen, allow);
         if (!address.isEmpty())
             std::fprintf(stderr, "zolvek-ptt: rigctl listener on %s\n", qUtf8Printable(address));
+    }
+    const QString catPort = line.catPort.isEmpty()
+                                ? GetSetting(Options::CatPort, QString()).trimmed()
+                                : line.catPort;
+    if (!catPort.isEmpty()) {
+        const QString path = window.startCatPort(catPort);
+        if (!path.isEmpty())
+            std::fprintf(stderr, "zolvek-ptt: serial FT-847 port at %s\n", qUtf8Printable(path));
     }
     return app.exec();
 }

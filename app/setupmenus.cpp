@@ -1,7 +1,7 @@
 #include "app/clicklabel.h"
 #include "app/form1.h"
 #include "app/listcombobox.h"
-#include "app/listenercontrol.h"
+#include "app/doorcontrol.h"
 #include "app/portmenu.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
@@ -25,8 +25,10 @@ void Form1::showPortMenu(const QPoint &at)
             this, port, GetSetting(Options::PortMapping(port), QString()),
             [this, port](const QString &typed) { mapNetworkRadio(port, typed); });
     });
-    menu->addSeparator();
-    m_listener->addActions(menu);
+    for (DoorControl *door : {m_listener, m_catPort}) {
+        menu->addSeparator();
+        door->addActions(menu);
+    }
     menu->popup(m_Combo1->mapToGlobal(at));
 }
 
@@ -50,7 +52,11 @@ void Form1::showIndicatorMenu(const QPoint &at)
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("IndicatorMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    m_listener->addActions(menu);
+    for (DoorControl *door : {m_listener, m_catPort}) {
+        if (door != m_listener)
+            menu->addSeparator();
+        door->addActions(menu);
+    }
     menu->popup(m_Label3->mapToGlobal(at));
 }
 
@@ -71,9 +77,11 @@ void Form1::mapPort(int port, const QString &device)
         showMessage(PortErrorText, step.errors());
 }
 
-void Form1::showListenerState()
+void Form1::showDoorState()
 {
-    const QString status = m_listener->status();
-    m_Label3->setToolTip(status.isEmpty() ? IndicatorTip
-                                          : IndicatorTip + QLatin1Char('\n') + status);
+    QString tip = IndicatorTip;
+    for (const DoorControl *door : {m_listener, m_catPort})
+        if (const QString status = door->status(); !status.isEmpty())
+            tip += QLatin1Char('\n') + status;
+    m_Label3->setToolTip(tip);
 }

@@ -22,6 +22,8 @@ inline const SettingKey Position{App, WinSection, QStringLiteral("Position")};
 inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // rigctl, off if empty
 // Who besides this computer may connect to the rigctl listener: ADDR[/BITS],...
 inline const SettingKey ListenAllow{App, HostSection, QStringLiteral("ListenAllow")};
+// The serial FT-847 port programs open: a path (Linux) or COM name (Windows); off if empty.
+inline const SettingKey CatPort{App, HostSection, QStringLiteral("CatPort")};
 // Seconds after which a transmit is ended by itself; off when absent or 0. Read only.
 inline const SettingKey TransmitTimeout{App, PttSection, QStringLiteral("TransmitTimeout")};
 // The device or address COM`port` stands for; absent for the platform's own device. Set from the
