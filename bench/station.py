@@ -12,6 +12,7 @@ answer, polls completed of those due, the radio's frames a second, the closest t
 each Doppler set to its change at the radio. Prints a table; measures, asserts nothing.
 """
 import json
+import multiprocessing
 import os
 import socket
 import statistics
@@ -140,21 +141,32 @@ def logger(port, end, _):
     return client.worst, done, due
 
 
-def run_station(port, minutes):
+def run_program(program, port, end, queue):
+    """One program in a process of its own, so no client waits on another's interpreter lock
+    between taking its clock and sending."""
+    shared = []
+    try:
+        queue.put((program.__name__, port, program(port, end, shared), shared))
+    except (OSError, ConnectionError) as error:
+        queue.put((program.__name__, port, str(error), shared))
+
+
+def run_stations(ports, minutes):
     end = time.monotonic() + minutes * 60
-    sets, keys, results = [], [], {}
-
-    def run(name, program, shared):
-        try:
-            results[name] = program(port, end, shared)
-        except (OSError, ConnectionError) as error:
-            results[name] = error
-
-    threads = [threading.Thread(target=run, args=args) for args in
-               (("doppler", doppler, sets), ("wsjtx", wsjtx, keys), ("logger", logger, None))]
-    for thread in threads:
-        thread.start()
-    return threads, results, sets, keys
+    queue = multiprocessing.Queue()
+    procs = [multiprocessing.Process(target=run_program, args=(program, port, end, queue))
+             for port in ports for program in (doppler, wsjtx, logger)]
+    for proc in procs:
+        proc.start()
+    runs = {port: ({}, [], []) for port in ports}
+    for _ in procs:
+        name, port, result, shared = queue.get(timeout=minutes * 60 + 120)
+        results, sets, keys = runs[port]
+        results[name] = result
+        (sets if name == "doppler" else keys).extend(shared)
+    for proc in procs:
+        proc.join(10)
+    return [runs[port] for port in ports]
 
 
 def figures(name, radio, results, sets, keys, lines_key):
@@ -221,12 +233,9 @@ def main():
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         connect(ours_port).close()
         connect(their_port).close()
-        runs = [run_station(port, minutes) for port in (ours_port, their_port)]
-        for threads, *_ in runs:
-            for thread in threads:
-                thread.join()
-        rows = figures("zolvek-ptt", ours_radio, *runs[0][1:], True)
-        rows += figures("rigctld -m 1001", their_radio, *runs[1][1:], False)
+        runs = run_stations((ours_port, their_port), minutes)
+        rows = figures("zolvek-ptt", ours_radio, *runs[0], True)
+        rows += figures("rigctld -m 1001", their_radio, *runs[1], False)
         print("| Station, %.1f minutes | Figure |\n|---|---|" % minutes)
         for name, value in rows:
             print("| %s | %s |" % (name, value))
