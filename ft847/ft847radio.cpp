@@ -263,8 +263,10 @@ bool Ft847Radio::retunes(const Request &request) const
 {
     using namespace Ft847::Opcode;
     const std::uint8_t op = request.opcode;
-    return op == SetFrequency || op == SetMode || op == SatelliteOn || op == SatelliteOff
-           || op == ShiftMinus || op == ShiftPlus || op == Simplex || op == RepeaterOffset;
+    // A frequency or mode for any VFO: a serial program names the satellite ones itself.
+    const bool vfoSet = (op >> 4) <= 2 && ((op & 0x0f) == SetFrequency || (op & 0x0f) == SetMode);
+    return vfoSet || op == SatelliteOn || op == SatelliteOff || op == ShiftMinus
+           || op == ShiftPlus || op == Simplex || op == RepeaterOffset;
 }
 
 void Ft847Radio::send(const QByteArray &frame, ResumeNext &step)

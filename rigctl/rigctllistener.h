@@ -4,6 +4,7 @@
 #include "rigctl/rigctlconnection.h"
 #include "rigctl/rigctlprotocol.h"
 #include "rigctl/rigctlserver.h"
+#include "serial/listenrules.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -35,7 +36,6 @@ public:
     static constexpr int MaxClients = 16;
     // Answers a client has left unread beyond this: it is not reading, and is dropped.
     static constexpr qint64 MaxUnreadAnswers = 64 * 1024;
-    using Subnet = std::pair<QHostAddress, int>;
 
     explicit RigctlListener(Ft847Radio &radio, QObject *parent = nullptr);
     ~RigctlListener() override;
@@ -50,9 +50,6 @@ public:
     // Stops listening and closes every connection; the radio a client keyed goes back to
     // receive, as when that client leaves.
     void close();
-    static bool parseAddress(const QString &text, QHostAddress *host, quint16 *port);
-    // False, with the reason, for an entry that is not ADDR or ADDR/BITS.
-    static bool parseAllowList(const QString &text, QList<Subnet> *subnets, QString *why);
 
 Q_SIGNALS:
     void clientsChanged();
@@ -74,7 +71,6 @@ private:
     using ClientPtr = std::shared_ptr<Client>;
 
     void arrived(qintptr socket);
-    bool allowed(const QHostAddress &peer) const;
     bool makeRoom();
     bool holdsKey(const Client &client) const;
     void read(const ClientPtr &client, const QByteArray &bytes);
@@ -91,7 +87,7 @@ private:
 
     Ft847Radio &m_radio;
     RigctlServer m_server;
-    QList<Subnet> m_allowed;
+    ListenRules m_rules;
     QHash<RigctlConnection *, ClientPtr> m_clients;
     bool m_fullReported = false;
     QByteArray m_splitVfo = "Sub";
