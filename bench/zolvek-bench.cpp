@@ -321,14 +321,14 @@ bool connectWithin(QTcpSocket &client, quint16 port, double seconds)
 // What a rigctl server does on a tty-double device for a client on a held TCP connection, run
 // by the double: Hamlib's rigctld for the FT-847 (keying by its PTT frames) or the utility's
 // listener (keying by the lines). Both drive the same kind of port, timed by the same log.
-struct RigctlServerFigures
+struct DoorServerFigures
 {
     std::vector<double> keyed;     // T 1 to the radio keyed (lines up, or the PTT-on frame)
     std::vector<double> released;  // T 0 to its answer at the client
     std::vector<double> frequency; // F to the set-frequency frame
 };
 
-RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests)
+DoorServerFigures rigctlServerFigures(const QString &bin, bool ours, int requests)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         QTcpServer probe;
@@ -383,7 +383,7 @@ RigctlServerFigures rigctlServerFigures(const QString &bin, bool ours, int reque
         while (!client.canReadLine() && client.waitForReadyRead(3000)) {
         }
         client.readAll();
-        RigctlServerFigures figures;
+        DoorServerFigures figures;
         for (int i = 0; i < requests; ++i) {
             double sent = monotonicSeconds();
             client.write("T 1\n");
@@ -825,8 +825,8 @@ int main(int argc, char *argv[])
         const std::vector<double> qtFloor = qtRelayFloor(bin, radio, sender, 1000);
         const std::vector<double> rigDefault = rigctldLatencies(false, 200);
         const std::vector<double> rigNoDelay = rigctldLatencies(true, 200);
-        const RigctlServerFigures localRigctld = rigctlServerFigures(bin, false, 200);
-        const RigctlServerFigures localListener = rigctlServerFigures(bin, true, 200);
+        const DoorServerFigures localRigctld = rigctlServerFigures(bin, false, 200);
+        const DoorServerFigures localListener = rigctlServerFigures(bin, true, 200);
         const SatelliteFigures satRigctld = satelliteFigures(bin, false, 200, 60);
         const SatelliteFigures satListener = satelliteFigures(bin, true, 200, 60);
 

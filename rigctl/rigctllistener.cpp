@@ -10,7 +10,7 @@ RigctlListener::RigctlListener(Ft847Radio &radio, QObject *parent)
     : QObject(parent)
     , m_radio(radio)
 {
-    connect(&m_server, &RigctlServer::arrived, this, &RigctlListener::arrived);
+    connect(&m_server, &DoorServer::arrived, this, &RigctlListener::arrived);
 }
 
 // The clients' connections close with the listener, and their keys with them.
@@ -63,7 +63,7 @@ void RigctlListener::sayOnce(QSet<QString> &said, const QHostAddress &peer, cons
 
 void RigctlListener::arrived(qintptr socket)
 {
-    auto *connection = new RigctlConnection(socket, this);
+    auto *connection = new ClientConnection(socket, this);
     const QHostAddress peer = connection->peer();
     // Nothing is read from a computer that is not allowed. A connection reset before it was
     // taken has no address left, and nothing to say.
@@ -79,7 +79,7 @@ void RigctlListener::arrived(qintptr socket)
         // Told in words a person reading the client's log understands.
         connection->write("zolvek-ptt: too many clients (" + QByteArray::number(MaxClients)
                           + " at once); closing this one\n");
-        connect(connection, &RigctlConnection::closed, connection, &QObject::deleteLater);
+        connect(connection, &ClientConnection::closed, connection, &QObject::deleteLater);
         connection->finish();
         if (!std::exchange(m_fullReported, true))
             qCWarning(lcRigctl, "refused a rigctl client from %s: %d are connected already",
@@ -89,10 +89,10 @@ void RigctlListener::arrived(qintptr socket)
     auto client = std::make_shared<Client>();
     client->connection = connection;
     m_clients.insert(connection, client);
-    connect(connection, &RigctlConnection::received, this,
+    connect(connection, &ClientConnection::received, this,
             [this, client](const QByteArray &bytes) { read(client, bytes); });
-    connect(connection, &RigctlConnection::inputClosed, this, [this, client] { serve(client); });
-    connect(connection, &RigctlConnection::closed, this, [this, connection] { gone(connection); });
+    connect(connection, &ClientConnection::inputClosed, this, [this, client] { serve(client); });
+    connect(connection, &ClientConnection::closed, this, [this, connection] { gone(connection); });
     Q_EMIT clientsChanged();
 }
 
@@ -114,7 +114,7 @@ bool RigctlListener::makeRoom()
     }
     if (!idlest)
         return false;
-    RigctlConnection *connection = idlest->connection;
+    ClientConnection *connection = idlest->connection;
     qCInfo(lcRigctl, "closed an idle rigctl connection from %s to make room for a new client",
            qUtf8Printable(connection->peer().toString()));
     m_clients.remove(connection);
@@ -265,7 +265,7 @@ void RigctlListener::send(const ClientPtr &client, const QByteArray &answer)
 // Closed at once, with nothing it asked carried out any more; said once per computer and kind.
 void RigctlListener::drop(Client &client, QSet<QString> &told, const char *why)
 {
-    RigctlConnection *connection = client.connection;
+    ClientConnection *connection = client.connection;
     if (!connection || !connection->isOpen())
         return;
     sayOnce(told, connection->peer(), why);
@@ -283,7 +283,7 @@ void RigctlListener::forget(Client &client)
 }
 
 // A client that went (closed, was dropped, or its link died) gives back what it keyed.
-void RigctlListener::gone(RigctlConnection *connection)
+void RigctlListener::gone(ClientConnection *connection)
 {
     const ClientPtr client = m_clients.take(connection);
     connection->deleteLater();

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "ft847/ft847radio.h"
-#include "rigctl/rigctlconnection.h"
+#include "net/clientconnection.h"
 #include "rigctl/rigctlprotocol.h"
-#include "rigctl/rigctlserver.h"
-#include "serial/listenrules.h"
+#include "net/doorserver.h"
+#include "net/listenrules.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -57,7 +57,7 @@ Q_SIGNALS:
 private:
     struct Client
     {
-        QPointer<RigctlConnection> connection;
+        QPointer<ClientConnection> connection;
         RigctlSession session;
         RigctlSession::Reply reply; // the command in hand
         qsizetype nextStep = 0;     // its next step
@@ -81,14 +81,14 @@ private:
     void complete(const ClientPtr &client, int code);
     void drop(Client &client, QSet<QString> &told, const char *why);
     void forget(Client &client);
-    void gone(RigctlConnection *connection);
+    void gone(ClientConnection *connection);
     // Says `what` about `peer` on standard error, the first time only for that peer and kind.
     void sayOnce(QSet<QString> &said, const QHostAddress &peer, const char *what);
 
     Ft847Radio &m_radio;
-    RigctlServer m_server;
+    DoorServer m_server;
     ListenRules m_rules;
-    QHash<RigctlConnection *, ClientPtr> m_clients;
+    QHash<ClientConnection *, ClientPtr> m_clients;
     bool m_fullReported = false;
     QByteArray m_splitVfo = "Sub";
     QSet<QString> m_toldNotAllowed;

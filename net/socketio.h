@@ -3,9 +3,9 @@
 #include <QHostAddress>
 #include <QtGlobal>
 
-// The few calls the rigctl listener makes on a client's own socket, one form per system. Qt's
+// The few calls a network door makes on a client's own socket, one form per system. Qt's
 // socket class closes a connection as soon as the client's input ends, so a client that sends
-// its commands and half-closes would lose the answers it is owed; the listener keeps the socket
+// its commands and half-closes would lose the answers it is owed; the door keeps the socket
 // itself instead.
 namespace SocketIo {
 // What receive() and send() return when they moved no byte.

@@ -1,4 +1,4 @@
-#include "serial/listenrules.h"
+#include "net/listenrules.h"
 
 #include "serial/hostport.h"
 

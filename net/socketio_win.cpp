@@ -4,7 +4,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
-#include "rigctl/socketio.h"
+#include "net/socketio.h"
 
 // Windows' own value (ws2ipdef.h); MinGW's headers lack the name.
 #ifndef TCP_MAXRT

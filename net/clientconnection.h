@@ -6,11 +6,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-// One rigctl client's connection, on a socket the listener keeps itself. What the client sends
+// One client's connection to a network door, on a socket the door keeps itself. What the client sends
 // is handed on as it comes; answers leave as fast as the client takes them, and wait here while
 // it does not. The end of the client's input (a script that sends and half-closes) does not end
-// the connection: the answers it is owed still go out, and the listener closes it when done.
-class RigctlConnection : public QObject
+// the connection: the answers it is owed still go out, and the door closes it when done.
+class ClientConnection : public QObject
 {
     Q_OBJECT
 public:
@@ -19,10 +19,10 @@ public:
     static constexpr int LingerMs = 5000;
 
     // Takes over `socket`, an accepted TCP connection.
-    explicit RigctlConnection(qintptr socket, QObject *parent = nullptr);
-    ~RigctlConnection() override;
+    explicit ClientConnection(qintptr socket, QObject *parent = nullptr);
+    ~ClientConnection() override;
 
-    // An IPv4 client of a dual-stack listener is told as plain IPv4.
+    // An IPv4 client of a dual-stack door is told as plain IPv4.
     QHostAddress peer() const { return m_peer; }
     bool isOpen() const { return m_socket != NoSocket; }
     bool inputEnded() const { return m_inputEnded; }

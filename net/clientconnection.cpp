@@ -1,6 +1,6 @@
-#include "rigctl/rigctlconnection.h"
+#include "net/clientconnection.h"
 
-#include "rigctl/socketio.h"
+#include "net/socketio.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ QHostAddress plain(const QHostAddress &address)
 
 } // namespace
 
-RigctlConnection::RigctlConnection(qintptr socket, QObject *parent)
+ClientConnection::ClientConnection(qintptr socket, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_peer(plain(SocketIo::peer(socket)))
@@ -29,12 +29,12 @@ RigctlConnection::RigctlConnection(qintptr socket, QObject *parent)
     m_writer.setEnabled(false);
     m_linger.setSingleShot(true);
     m_linger.setInterval(LingerMs);
-    connect(&m_reader, &QSocketNotifier::activated, this, &RigctlConnection::readable);
-    connect(&m_writer, &QSocketNotifier::activated, this, &RigctlConnection::flush);
-    connect(&m_linger, &QTimer::timeout, this, &RigctlConnection::close);
+    connect(&m_reader, &QSocketNotifier::activated, this, &ClientConnection::readable);
+    connect(&m_writer, &QSocketNotifier::activated, this, &ClientConnection::flush);
+    connect(&m_linger, &QTimer::timeout, this, &ClientConnection::close);
 }
 
-RigctlConnection::~RigctlConnection()
+ClientConnection::~ClientConnection()
 {
     if (m_socket != NoSocket) {
         m_reader.setEnabled(false);
@@ -43,7 +43,7 @@ RigctlConnection::~RigctlConnection()
     }
 }
 
-void RigctlConnection::readable()
+void ClientConnection::readable()
 {
     for (int turn = 0; turn < ReadsPerTurn && m_socket != NoSocket; ++turn) {
         QByteArray bytes(ReadChunk, Qt::Uninitialized);
@@ -74,7 +74,7 @@ void RigctlConnection::readable()
     }
 }
 
-void RigctlConnection::write(const QByteArray &bytes)
+void ClientConnection::write(const QByteArray &bytes)
 {
     if (m_socket == NoSocket || bytes.isEmpty())
         return;
@@ -83,7 +83,7 @@ void RigctlConnection::write(const QByteArray &bytes)
         flush();
 }
 
-void RigctlConnection::flush()
+void ClientConnection::flush()
 {
     while (!m_output.isEmpty() && m_socket != NoSocket) {
         const qint64 sent = SocketIo::send(m_socket, m_output.constData(), m_output.size());
@@ -107,7 +107,7 @@ void RigctlConnection::flush()
     }
 }
 
-void RigctlConnection::finish()
+void ClientConnection::finish()
 {
     if (m_socket == NoSocket || m_finishing)
         return;
@@ -117,13 +117,13 @@ void RigctlConnection::finish()
         flush();
 }
 
-void RigctlConnection::abort()
+void ClientConnection::abort()
 {
     m_output.clear();
     close();
 }
 
-void RigctlConnection::close()
+void ClientConnection::close()
 {
     if (m_socket == NoSocket)
         return;

@@ -1,4 +1,4 @@
-#include "rigctl/socketio.h"
+#include "net/socketio.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -2,9 +2,9 @@
 
 #include <QTcpServer>
 
-// Accepts rigctl clients and hands each over as its bare socket, for the listener to keep
-// (see RigctlConnection) or to close before reading a byte of it.
-class RigctlServer : public QTcpServer
+// Accepts a network door's clients and hands each over as its bare socket, for the door to keep
+// (see ClientConnection) or to close before reading a byte of it.
+class DoorServer : public QTcpServer
 {
     Q_OBJECT
 public:
