@@ -1,6 +1,7 @@
 #include "app/doorcontrol.h"
 #include "app/form1.h"
 #include "catport/catport.h"
+#include "flrig/flrigserver.h"
 #include "rigctl/rigctllistener.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
@@ -93,7 +94,40 @@ void Form1::makeDoors()
         },
         save, this);
 
-    for (DoorControl *door : {m_listener, m_catPort}) {
+    DoorControl::Kind flrig{
+        QStringLiteral("Flrig"),
+        QStringLiteral("&flrig XML-RPC"),
+        QStringLiteral("flrig &address..."),
+        QStringLiteral("flrig XML-RPC"),
+        QStringLiteral("Serve flrig's XML-RPC (for fldigi, WSJT-X with Rig FLRig...) on:\nPORT "
+                       "for this computer only (12345 is flrig's), or HOST:PORT / "
+                       "[IPV6]:PORT\n(other computers also need [Host] ListenAllow)."),
+        QStringLiteral("Off: programs that use flrig cannot reach the radio"),
+        QStringLiteral("No flrig XML-RPC"),
+        QStringLiteral("Programs that use flrig's XML-RPC cannot reach the radio; the window "
+                       "message still works."),
+        QStringLiteral("12345"),
+        Options::Flrig};
+    m_flrig = new DoorControl(
+        flrig,
+        [this, allow](const QString &address, QObject *parent, QString *where, QString *why)
+            -> QObject * {
+            auto *door = new FlrigServer(*m_radio, parent);
+            if (!door->listen(address, allow(), why)) {
+                delete door;
+                return nullptr;
+            }
+            connect(door, &FlrigServer::clientsChanged, this, &Form1::showDoorState);
+            *where = door->address();
+            return door;
+        },
+        [](QObject &door, const QString &where) {
+            return QStringLiteral("flrig XML-RPC on %1: %2")
+                .arg(where, programs(static_cast<FlrigServer &>(door).clientCount()));
+        },
+        save, this);
+
+    for (DoorControl *door : {m_listener, m_catPort, m_flrig}) {
         connect(door, &DoorControl::changed, this, &Form1::showDoorState);
         connect(door, &DoorControl::failed, this, [this, door](const QString &why) {
             showNotice(door->kind().name + QStringLiteral("FailedBox"), door->kind().failedTitle,

@@ -47,6 +47,7 @@ Form1::~Form1()
 {
     delete m_listener;
     delete m_catPort;
+    delete m_flrig;
 }
 
 int Form1::toPixels(double twips) const
@@ -238,6 +239,13 @@ QString Form1::startRigctlListener(const QString &address, const QString &allow)
 QString Form1::startCatPort(const QString &path)
 {
     return m_catPort->start(path);
+}
+
+QString Form1::startFlrig(const QString &address, const QString &allow)
+{
+    if (!allow.isNull())
+        m_allow = allow;
+    return m_flrig->start(address);
 }
 
 void Form1::setTransmitTimeout(int seconds)

@@ -68,6 +68,8 @@ public:
     // Makes the serial FT-847 port at PATH (see CatPort), said as the listener's is; returns
     // what programs open, or empty.
     QString startCatPort(const QString &path);
+    // Serves flrig's XML-RPC on ADDR, as the listener serves rigctl (the same allow list).
+    QString startFlrig(const QString &address, const QString &allow = QString());
 
     // Ends a transmit that lasts longer than `seconds` (0: never) and says so in a notice.
     void setTransmitTimeout(int seconds);
@@ -148,6 +150,7 @@ private:
     // The doors other programs reach the radio by, beside the window message.
     DoorControl *m_listener = nullptr;
     DoorControl *m_catPort = nullptr;
+    DoorControl *m_flrig = nullptr;
     // Who besides this computer may reach the network doors; null: the stored list.
     QString m_allow;
     QPointer<QMessageBox> m_portErrorBox;

@@ -22,6 +22,7 @@ struct CommandLine
     QString listenAllow; // null when not given
     QString txTimeout;   // null when not given
     QString catPort;
+    QString flrig;
 };
 
 int readCommandLine(int argc, char *argv[], CommandLine *line)
@@ -65,6 +66,14 @@ int readCommandLine(int argc, char *argv[], CommandLine *line)
                        "Default: [Host] CatPort in the store, else off."),
         QStringLiteral("PATH"));
     parser.addOption(catPortOption);
+    const QCommandLineOption flrigOption(
+        QStringLiteral("flrig"),
+        QStringLiteral("Serve flrig's XML-RPC (for fldigi, WSJT-X with Rig FLRig...) on ADDR: "
+                       "PORT on loopback (12345 is flrig's), HOST:PORT or [IPV6]:PORT, under "
+                       "the listener's allow list. Default: [Host] Flrig in the store, else "
+                       "off."),
+        QStringLiteral("ADDR"));
+    parser.addOption(flrigOption);
     // Qt's own options (-platform xcb, -display :1, -style ...) stay Qt's: known here, left alone.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     for (const char *name : {"platform", "display", "style", "stylesheet", "geometry",
@@ -101,6 +110,7 @@ int readCommandLine(int argc, char *argv[], CommandLine *line)
     if (parser.isSet(txTimeoutOption))
         line->txTimeout = parser.value(txTimeoutOption);
     line->catPort = parser.value(catPortOption);
+    line->flrig = parser.value(flrigOption);
     return -1;
 }
 
@@ -155,6 +165,16 @@ int main(int argc, char *argv[])
         const QString address = window.startRigctlListener(listen, allow);
         if (!address.isEmpty())
             std::fprintf(stderr, "zolvek-ptt: rigctl listener on %s\n", qUtf8Printable(address));
+    }
+    const QString flrig =
+        line.flrig.isEmpty() ? GetSetting(Options::Flrig, QString()).trimmed() : line.flrig;
+    if (!flrig.isEmpty()) {
+        const QString allow = line.listenAllow.isNull()
+                                  ? GetSetting(Options::ListenAllow, QString())
+                                  : line.listenAllow;
+        const QString address = window.startFlrig(flrig, allow);
+        if (!address.isEmpty())
+            std::fprintf(stderr, "zolvek-ptt: flrig XML-RPC on %s\n", qUtf8Printable(address));
     }
     const QString catPort = line.catPort.isEmpty()
                                 ? GetSetting(Options::CatPort, QString()).trimmed()

@@ -25,7 +25,7 @@ void Form1::showPortMenu(const QPoint &at)
             this, port, GetSetting(Options::PortMapping(port), QString()),
             [this, port](const QString &typed) { mapNetworkRadio(port, typed); });
     });
-    for (DoorControl *door : {m_listener, m_catPort}) {
+    for (DoorControl *door : {m_listener, m_catPort, m_flrig}) {
         menu->addSeparator();
         door->addActions(menu);
     }
@@ -52,7 +52,7 @@ void Form1::showIndicatorMenu(const QPoint &at)
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("IndicatorMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    for (DoorControl *door : {m_listener, m_catPort}) {
+    for (DoorControl *door : {m_listener, m_catPort, m_flrig}) {
         if (door != m_listener)
             menu->addSeparator();
         door->addActions(menu);
@@ -80,7 +80,7 @@ void Form1::mapPort(int port, const QString &device)
 void Form1::showDoorState()
 {
     QString tip = IndicatorTip;
-    for (const DoorControl *door : {m_listener, m_catPort})
+    for (const DoorControl *door : {m_listener, m_catPort, m_flrig})
         if (const QString status = door->status(); !status.isEmpty())
             tip += QLatin1Char('\n') + status;
     m_Label3->setToolTip(tip);

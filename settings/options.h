@@ -24,6 +24,8 @@ inline const SettingKey Listen{App, HostSection, QStringLiteral("Listen")}; // r
 inline const SettingKey ListenAllow{App, HostSection, QStringLiteral("ListenAllow")};
 // The serial FT-847 port programs open: a path (Linux) or COM name (Windows); off if empty.
 inline const SettingKey CatPort{App, HostSection, QStringLiteral("CatPort")};
+// Where flrig's XML-RPC is served (PORT, HOST:PORT); off if empty.
+inline const SettingKey Flrig{App, HostSection, QStringLiteral("Flrig")};
 // Seconds after which a transmit is ended by itself; off when absent or 0. Read only.
 inline const SettingKey TransmitTimeout{App, PttSection, QStringLiteral("TransmitTimeout")};
 // The device or address COM`port` stands for; absent for the platform's own device. Set from the

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "flrig/flrigsession.h"
+#include "flrig/httprequests.h"
+#include "ft847/ft847radio.h"
+#include "net/clientconnection.h"
+#include "net/doorserver.h"
+#include "net/listenrules.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <chrono>
+#include <memory>
+
+// The utility's flrig door: flrig's XML-RPC (HTTP POST of XML, keep-alive) for the programs that
+// drive a radio through flrig (fldigi, WSJT-X and JS8Call with Rig "FLRig", QLog, not1mm...), on
+// the one radio. Each client's key is its own, as the listener's are: it ends when the client
+// leaves, its link dies or it loses its place.
+//
+// An HTTP door is one every web page can post to, so nothing from a browser is carried out: a
+// request with an Origin (or any browser fetch) header, one whose body is not text/xml, one
+// whose Host is a name other than localhost (a DNS rebinding page), and every CORS preflight
+// are refused before the body is read.
+class FlrigServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxClients = 16;
+    // Answers a client has left unread beyond this: it is not reading, and is dropped.
+    static constexpr qint64 MaxUnread = 64 * 1024;
+
+    explicit FlrigServer(Ft847Radio &radio, QObject *parent = nullptr);
+    ~FlrigServer() override;
+
+    // As the Hamlib listener's (see ListenRules), 12345 being flrig's port.
+    bool listen(const QString &address, const QString &allow, QString *why);
+    QString address() const;
+    int clientCount() const { return int(m_clients.size()); }
+
+Q_SIGNALS:
+    void clientsChanged();
+
+private:
+    struct Client
+    {
+        QPointer<ClientConnection> connection;
+        HttpRequests requests;
+        FlrigSession session;
+        FlrigSession::Reply reply; // the call in hand
+        qsizetype nextStep = 0;
+        QList<QByteArray> answers;
+        bool keepAlive = true;
+        bool busy = false;
+        bool closing = false;
+        std::chrono::steady_clock::time_point lastCall = std::chrono::steady_clock::now();
+    };
+    using ClientPtr = std::shared_ptr<Client>;
+
+    void arrived(qintptr socket);
+    bool makeRoom();
+    void serve(const ClientPtr &client);
+    QByteArray refusal(const HttpRequests::Request &request) const;
+    void step(const ClientPtr &client);
+    void answer(const ClientPtr &client, const QByteArray &status, const QByteArray &xml);
+    void refuse(Client &client, const QByteArray &status, const char *why);
+    void forget(Client &client);
+    void gone(ClientConnection *connection);
+
+    Ft847Radio &m_radio;
+    DoorServer m_server;
+    ListenRules m_rules;
+    QHash<ClientConnection *, ClientPtr> m_clients;
+    QSet<QString> m_told;
+};
