@@ -32,6 +32,36 @@ void makeRaw(int fd)
     tcsetattr(fd, TCSANOW, &tio);
 }
 
+// What is at the path already: a serial device to open as it is (a device, or a link to a live
+// one: a socat pair's end, /dev/serial/by-id/...); a link the utility made earlier, to replace
+// (one to a pseudo-terminal that has gone, or whose number a terminal now uses); or something
+// else, left alone.
+enum class Existing { Nothing, Device, OurLink, Other };
+
+Existing whatIsAt(const QByteArray &path, const struct stat &st)
+{
+    if (S_ISCHR(st.st_mode))
+        return Existing::Device;
+    if (!S_ISLNK(st.st_mode))
+        return Existing::Other;
+    char target[512];
+    const ssize_t n = ::readlink(path.constData(), target, sizeof target - 1);
+    const QByteArray to = n > 0 ? QByteArray(target, qsizetype(n)) : QByteArray();
+    const bool pseudo = to.startsWith("/dev/pts/");
+    struct stat device{};
+    if (::stat(path.constData(), &device) != 0 || !S_ISCHR(device.st_mode))
+        return pseudo ? Existing::OurLink : Existing::Other;
+    if (!pseudo)
+        return Existing::Device;
+    // A terminal echoes what is typed; a pseudo-terminal made for a radio program does not.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios tio{};
+    const bool terminal = fd >= 0 && tcgetattr(fd, &tio) == 0 && (tio.c_lflag & ECHO);
+    if (fd >= 0)
+        ::close(fd);
+    return terminal ? Existing::OurLink : Existing::Device;
+}
+
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -119,7 +149,8 @@ bool CatDevice::open(const QString &path, QString *why)
     const QByteArray native = QFile::encodeName(clean);
     struct stat st{};
     const bool exists = ::lstat(native.constData(), &st) == 0;
-    if (exists && S_ISCHR(st.st_mode)) {
+    const Existing existing = exists ? whatIsAt(native, st) : Existing::Nothing;
+    if (existing == Existing::Device) {
         // A serial device of the operator's: opened as it is.
         const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
@@ -136,9 +167,10 @@ bool CatDevice::open(const QString &path, QString *why)
         m_impl->pseudo = false;
         m_impl->present = true;
     } else {
-        if (exists && !S_ISLNK(st.st_mode)) {
-            *why = QStringLiteral("%1 exists and is not a link or a serial device; name another "
-                                  "path for the serial FT-847 port")
+        if (existing == Existing::Other) {
+            *why = QStringLiteral("%1 is neither a serial device nor a link to a pseudo-terminal "
+                                  "of the utility's; name another path for the serial FT-847 "
+                                  "port")
                        .arg(clean);
             return false;
         }

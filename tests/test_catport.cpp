@@ -5,6 +5,7 @@
 #include "tests/testsupport.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void keyBelongsToTheProgram_data();
     void keyBelongsToTheProgram();
     void hamlibBackendSendsTheSameFrames();
+    void serialDeviceOpenedAsItIs();
 
 private:
     int openPort();
@@ -202,6 +204,26 @@ void TestCatPort::hamlibBackendSendsTheSameFrames()
     QCOMPARE(ours, theirs);
     QCOMPARE(throughUs, directly);
     QCOMPARE(throughUs, (QStringList{"145100000", "435300000"}));
+}
+
+// One end of a socat pair (a link to a live pseudo-terminal) is a device of the operator's: opened
+// as it is, not replaced, and the program on the other end reaches the radio.
+void TestCatPort::serialDeviceOpenedAsItIs()
+{
+    const QString ours = m_dir.filePath("pair-a"), theirs = m_dir.filePath("pair-b");
+    QProcess socat;
+    socat.start("socat", {"pty,raw,echo=0,link=" + ours, "pty,raw,echo=0,link=" + theirs});
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(ours) && QFile::exists(theirs); }, 10000));
+    const QString target = QFileInfo(ours).symLinkTarget();
+    QCOMPARE(m_form->startCatPort(ours), ours);
+    QCOMPARE(QFileInfo(ours).symLinkTarget(), target);
+    const int fd = ::open(QFile::encodeName(theirs).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, "\0\0\0\0\x03", 5), ssize_t(5));
+    QCOMPARE(read(fd, 5).toHex().left(8), QByteArray("00707400"));
+    ::close(fd);
+    socat.kill();
+    socat.waitForFinished(5000);
 }
 
 ZOLVEK_TEST_MAIN(TestCatPort, true)
