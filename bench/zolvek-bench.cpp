@@ -533,6 +533,120 @@ SatelliteFigures satelliteFigures(const QString &bin, bool ours, int requests, i
     return figures;
 }
 
+// The same radio reached by each door of one utility: a key (request to the lines up at the
+// radio) and a frequency read (request to its answer at the program), through the listener,
+// the serial FT-847 port and flrig's XML-RPC. Each key follows a release the radio has seen.
+struct DoorFigures
+{
+    std::vector<double> keyed[3];
+    std::vector<double> read[3];
+};
+
+DoorFigures doorFigures(const QString &bin, int requests)
+{
+    QTemporaryDir dir;
+    Radio device(bin);
+    writeStore(dir.path(), QStringLiteral("rfc2217://") + device.address());
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 rigctl = probe.serverPort();
+    probe.close();
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 flrig = probe.serverPort();
+    probe.close();
+    const QString link = dir.path() + QStringLiteral("/ft847");
+    QProcess server;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    server.setProcessEnvironment(env);
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start(bin + QStringLiteral("/zolvek-ptt"),
+                 {"--listen", QStringLiteral("127.0.0.1:%1").arg(rigctl), "--flrig",
+                  QStringLiteral("127.0.0.1:%1").arg(flrig), "--cat-port", link});
+    QTcpSocket listener, xmlrpc;
+    if (!connectWithin(listener, rigctl, 15) || !connectWithin(xmlrpc, flrig, 15))
+        throw std::runtime_error("the utility's doors did not open");
+    const double up = monotonicSeconds() + 10;
+    while (!QFileInfo::exists(link) && monotonicSeconds() < up)
+        QThread::msleep(20);
+    const int serial = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY);
+    if (serial < 0)
+        throw std::runtime_error("no serial FT-847 port");
+    const auto post = [&xmlrpc](const QByteArray &method, const QByteArray &params) {
+        const QByteArray body = "<?xml version=\"1.0\"?><methodCall><methodName>" + method
+                                + "</methodName><params>" + params + "</params></methodCall>";
+        xmlrpc.write("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
+                     "Content-Length: "
+                     + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        xmlrpc.flush();
+        QByteArray got;
+        while (!got.contains("</methodResponse>\r\n"))
+            if (xmlrpc.waitForReadyRead(15000))
+                got += xmlrpc.readAll();
+            else
+                throw std::runtime_error("no XML-RPC answer");
+        return monotonicSeconds();
+    };
+    const auto line = [&listener](const QByteArray &command) {
+        listener.write(command);
+        listener.flush();
+        while (!listener.canReadLine())
+            if (!listener.waitForReadyRead(15000))
+                throw std::runtime_error("no rigctl answer");
+        listener.readAll();
+        return monotonicSeconds();
+    };
+    const auto frame = [serial](const char *bytes, int answer) {
+        if (::write(serial, bytes, 5) != 5)
+            throw std::runtime_error("the serial port took no frame");
+        char buffer[8];
+        for (int got = 0; got < answer;) {
+            pollfd ready{serial, POLLIN, 0};
+            if (::poll(&ready, 1, 15000) != 1)
+                throw std::runtime_error("no answer on the serial port");
+            const ssize_t n = ::read(serial, buffer, sizeof buffer);
+            if (n <= 0)
+                throw std::runtime_error("no answer on the serial port");
+            got += int(n);
+        }
+        return monotonicSeconds();
+    };
+    const QByteArray on = "<param><value><i4>1</i4></value></param>";
+    const QByteArray off = "<param><value><i4>0</i4></value></param>";
+    DoorFigures figures;
+    for (int i = 0; i < requests; ++i) {
+        for (int door = 0; door < 3; ++door) {
+            const double sent = monotonicSeconds();
+            if (door == 0)
+                line("T 1\n");
+            else if (door == 1)
+                frame("\0\0\0\0\x08", 0);
+            else
+                post("rig.set_ptt", on);
+            figures.keyed[door].push_back(
+                (device.nextLines(true).value("t").toDouble() - sent) * 1000);
+            if (door == 0)
+                line("T 0\n");
+            else if (door == 1)
+                frame("\0\0\0\x01\x88", 0);
+            else
+                post("rig.set_ptt", off);
+            device.nextLines(false);
+            const double asked = monotonicSeconds();
+            const double answered = door == 0   ? line("f\n")
+                                    : door == 1 ? frame("\0\0\0\0\x03", 5)
+                                                : post("rig.get_vfoA", QByteArray());
+            figures.read[door].push_back((answered - asked) * 1000);
+        }
+    }
+    ::close(serial);
+    server.terminate();
+    if (!server.waitForFinished(5000))
+        server.kill();
+    return figures;
+}
+
 // Hamlib's rigctld for the FT-847 on a pseudo-terminal: "T 1" over its TCP port, timed to its
 // PTT-on frame (opcode 08) at the terminal, each after a "T 0" that was answered. Nothing answers
 // its reads on a bare terminal, so it is first given a "T 0" to answer: its opening reads have
@@ -716,16 +830,65 @@ void settlingFigures(std::vector<Figure> &figures, const QString &name,
 
 } // namespace
 
+// Each door of one utility on one virtual radio: what a door adds to the listener's.
+void addDoorFigures(std::vector<Figure> &figures, const QString &bin)
+{
+    const DoorFigures doors = doorFigures(bin, 100);
+    const char *doorNames[] = {"the listener (rigctl)", "the serial FT-847 port", "flrig XML-RPC"};
+    for (int door = 0; door < 3; ++door) {
+        figures.push_back(summarise(
+            QStringLiteral("Doors, key to lines up at the radio: %1").arg(doorNames[door]),
+            doors.keyed[door], "ms", true));
+        figures.push_back(summarise(
+            QStringLiteral("Doors, frequency read to its answer: %1").arg(doorNames[door]),
+            doors.read[door], "ms", true));
+    }
+}
+
+int printFigures(const std::vector<Figure> &figures, const QString &jsonOut)
+{
+    std::printf("| Figure | Median | p99 or max | Unit | Samples |\n|---|---|---|---|---|\n");
+    QJsonArray rows;
+    for (const Figure &f : figures) {
+        const QString tail = f.tailKind.isEmpty()
+                                 ? QStringLiteral("")
+                                 : QStringLiteral("%1 (%2)").arg(f.tail, 0, 'f', 3).arg(f.tailKind);
+        std::printf("| %s | %.3f | %s | %s | %d |\n", qUtf8Printable(f.name), f.median,
+                    qUtf8Printable(tail), qUtf8Printable(f.unit), f.samples);
+        rows.append(QJsonObject{{"figure", f.name},
+                                {"median", f.median},
+                                {"tail", f.tail},
+                                {"tail_kind", f.tailKind},
+                                {"unit", f.unit},
+                                {"samples", f.samples}});
+    }
+    QFile out(jsonOut);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(QJsonDocument(rows).toJson());
+    std::printf("\nFigures as JSON: %s\n", qUtf8Printable(jsonOut));
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: zolvek-bench BIN_DIR JSON_OUT\n");
+        std::fprintf(stderr, "usage: zolvek-bench BIN_DIR JSON_OUT [--doors]\n");
         return 2;
     }
     const QString bin = QString::fromLocal8Bit(argv[1]);
     const QString jsonOut = QString::fromLocal8Bit(argv[2]);
     std::vector<Figure> figures;
+    // The doors alone: a few minutes, no X display needed.
+    if (argc > 3 && QByteArray(argv[3]) == "--doors") {
+        try {
+            addDoorFigures(figures, bin);
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "zolvek-bench: %s\n", error.what());
+            return 1;
+        }
+        return printFigures(figures, jsonOut);
+    }
     try {
         Radio radio(bin);
         HostSender sender;
@@ -892,6 +1055,7 @@ int main(int argc, char *argv[])
         virtualRadio("I to the satellite TX frame", satRigctld.split, satListener.split);
         virtualRadio("Doppler, I and F 5/s each for 60 s, to each answer", satRigctld.doppler,
                      satListener.doppler);
+        addDoorFigures(figures, bin);
         figures.push_back(summarise("Virtual radio, Doppler: rigctld -m 1001's slowest answer",
                                     satRigctld.doppler, "ms", false));
         figures.push_back(summarise("Virtual radio, Doppler: the utility's slowest answer",
@@ -915,24 +1079,5 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::printf("| Figure | Median | p99 or max | Unit | Samples |\n|---|---|---|---|---|\n");
-    QJsonArray rows;
-    for (const Figure &f : figures) {
-        const QString tail = f.tailKind.isEmpty()
-                                 ? QStringLiteral("")
-                                 : QStringLiteral("%1 (%2)").arg(f.tail, 0, 'f', 3).arg(f.tailKind);
-        std::printf("| %s | %.3f | %s | %s | %d |\n", qUtf8Printable(f.name), f.median,
-                    qUtf8Printable(tail), qUtf8Printable(f.unit), f.samples);
-        rows.append(QJsonObject{{"figure", f.name},
-                                {"median", f.median},
-                                {"tail", f.tail},
-                                {"tail_kind", f.tailKind},
-                                {"unit", f.unit},
-                                {"samples", f.samples}});
-    }
-    QFile out(jsonOut);
-    if (out.open(QIODevice::WriteOnly))
-        out.write(QJsonDocument(rows).toJson());
-    std::printf("\nFigures as JSON: %s\n", qUtf8Printable(jsonOut));
-    return 0;
+    return printFigures(figures, jsonOut);
 }
