@@ -1,4 +1,6 @@
-"""Real Hamlib programs drive the virtual radio through the utility's rigctl listener.
+"""Real programs drive the virtual radio through the utility's doors: Hamlib programs through the
+rigctl listener, WSJT-X and fldigi through the flrig XML-RPC door, and Hamlib's own FT-847
+backend (rigctld -m 1001, with rigctl -m 2 on it) through the serial FT-847 port.
 
 The virtual radio reports an S-meter of 17 dots (-6 dB by Hamlib's table) with the squelch
 open. Each program runs for a while on its own X display with a window manager; what it asked
@@ -13,6 +15,10 @@ the radio's frequency. Gpredict gets a "Duplex TRX" radio on the listener and a
 satellite (AO-73) from a TLE this script writes; its Radio Control window is opened from the
 module's menu, and Track and Engage are pressed (clicks at the places Gpredict 2.3 puts them on a
 1280x900 screen under openbox): both satellite VFOs should then follow the Doppler shift.
+WSJT-X again with Rig "FLRig" on the flrig door, Tune pressed as before: it must key and
+release. fldigi with flrig rig control on the flrig door: it must read the radio's frequency.
+rigctld -m 1001 on the serial port's link, with rigctl -m 2 as the program on it: tunes, switches
+satellite mode and keys.
 """
 import json
 import os
@@ -69,15 +75,54 @@ def reset_radio(port):
             pass
 
 
+def confined(command):
+    """`command` where every /dev/ttyS* is /dev/null: this machine's console is one of them, and
+    programs that list serial ports by opening them (fldigi, flrig) must never reach it."""
+    return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+            'for t in /dev/ttyS*; do mount --bind /dev/null "$t"; done; exec "$@"', "-"] + command
+
+
 def click(env, x, y):
     subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=False)
 
 
-def write_wsjtx(config, port):
+def write_wsjtx(config, port, rig="Hamlib NET rigctl"):
     with open(os.path.join(config, "WSJT-X.ini"), "w") as out:
-        out.write("[Configuration]\nMyCall=N0CALL\nMyGrid=JO65\nRig=Hamlib NET rigctl\n"
+        out.write("[Configuration]\nMyCall=N0CALL\nMyGrid=JO65\nRig=%s\n"
                   "CATNetworkPort=127.0.0.1:%s\nPTTMethod=PTT_method_CAT\n"
-                  "SplitMode=split_mode_rig\nDataMode=data_mode_USB\n" % port)
+                  "SplitMode=split_mode_rig\nDataMode=data_mode_USB\n" % (rig, port))
+
+
+def write_fldigi(home, port):
+    """flrig rig control on, the first-run wizard already done."""
+    folder = os.path.join(home, ".fldigi")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "fldigi_def.xml"), "w") as out:
+        out.write("<FLDIGI_DEFS>\n<MYCALL>N0CALL</MYCALL>\n<FLRIG_IS_ENABLED>1</FLRIG_IS_ENABLED>\n"
+                  "<FLRIG_IP_ADDRESS>127.0.0.1</FLRIG_IP_ADDRESS>\n"
+                  "<FLRIG_IP_PORT>%s</FLRIG_IP_PORT>\n<CHKUSEHAMLIBIS>0</CHKUSEHAMLIBIS>\n"
+                  "<CHKUSERIGCATIS>0</CHKUSERIGCATIS>\n<CHKUSEXMLRPCIS>0</CHKUSEXMLRPCIS>\n"
+                  "</FLDIGI_DEFS>\n" % port)
+
+
+def serial_session(link, env):
+    """rigctld on the serial port's link, and a second program (rigctl -m 2) on it."""
+    import socket
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    rigctld = subprocess.Popen(["rigctld", "-m", "1001", "-r", link, "-s", "4800", "-t", str(port)],
+                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(3)
+        said = subprocess.run(["rigctl", "-m", "2", "-r", "127.0.0.1:%d" % port, "F", "145100000",
+                               "f", "S", "1", "VFOB", "I", "435300000", "i", "T", "1", "t", "T",
+                               "0", "S", "0", "VFOA"], env=env, capture_output=True, text=True,
+                              timeout=60)
+        return said.stdout.split()
+    finally:
+        rigctld.terminate()
+        rigctld.wait(10)
 
 
 def write_klog(home, port):
@@ -164,16 +209,21 @@ def main():
         threading.Thread(target=lambda: [frames.append(json.loads(line))
                                          for line in sim.stdout], daemon=True).start()
         write_test_store(work, "rfc2217://" + address)
-        utility = subprocess.Popen([os.path.join(BIN, "zolvek-ptt"), "--listen", "127.0.0.1:0"],
+        link = os.path.join(work, "ft847")
+        utility = subprocess.Popen([os.path.join(BIN, "zolvek-ptt"), "--listen", "127.0.0.1:0",
+                                    "--flrig", "127.0.0.1:0", "--cat-port", link],
                                    env=env, stderr=subprocess.PIPE, text=True)
         procs.append(utility)
-        port = None
+        port = flrig = None
         deadline = time.monotonic() + 15
-        while port is None and time.monotonic() < deadline:
-            found = re.search(r"rigctl listener on [0-9.]+:(\d+)", utility.stderr.readline())
-            port = found and found.group(1)
-        if not port:
-            print("real clients: the utility did not start its listener", file=sys.stderr)
+        while not (port and flrig) and time.monotonic() < deadline:
+            said = utility.stderr.readline()
+            found = re.search(r"rigctl listener on [0-9.]+:(\d+)", said)
+            port = port or (found and found.group(1))
+            found = re.search(r"flrig XML-RPC on [0-9.]+:(\d+)", said)
+            flrig = flrig or (found and found.group(1))
+        if not (port and flrig):
+            print("real clients: the utility did not open its doors", file=sys.stderr)
             return 1
         threading.Thread(target=lambda: [None for _ in utility.stderr], daemon=True).start()
         # The radio's lines go up at connect, as a serial port server opens the port, until the
@@ -182,19 +232,24 @@ def main():
             time.sleep(0.1)
 
         write_gpredict(work, port)
-        write_wsjtx(work, port)
         write_klog(work, port)
+        write_fldigi(work, flrig)
         # Gpredict gave up on a listener that failed it after about 20 s: it gets 40.
         programs = [("grig", ["grig", "-m", "2", "-r", "127.0.0.1:" + port], None, 15),
                     ("gpredict", ["gpredict"], engage_gpredict, 40),
                     ("wsjtx", ["wsjtx"], tune_wsjtx, 10),
-                    ("klog", ["klog"], dismiss_notices, 10)]
+                    ("klog", ["klog"], dismiss_notices, 10),
+                    ("wsjtx-flrig", ["wsjtx"], tune_wsjtx, 10),
+                    ("fldigi-flrig", ["fldigi"], dismiss_notices, 15)]
         failed = False
         for name, command, drive, seconds in programs:
             reset_radio(port)
+            if name.startswith("wsjtx"):
+                write_wsjtx(work, flrig if name.endswith("flrig") else port,
+                            "FLRig" if name.endswith("flrig") else "Hamlib NET rigctl")
             time.sleep(1)
             start = len(frames)
-            program = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+            program = subprocess.Popen(confined(command), env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
             if drive:
                 time.sleep(10)
@@ -226,14 +281,26 @@ def main():
                       [e["on"] for e in satellite], modes,
                       {vfo: "%d, %s" % (len(hz), hz[:3] + (["..."] if len(hz) > 3 else []))
                        for vfo, hz in tuned.items()}, shot))
-            if name == "wsjtx":
+            if name.startswith("wsjtx"):
                 failed = failed or not keyed or not released or not satellite
             else:
                 failed = failed or bool(keyed)
-            if name == "klog":
+            if name in ("klog", "fldigi-flrig"):
                 failed = failed or reads == 0
             if name == "gpredict":
                 failed = failed or len(tuned["sat rx"]) < 2 or len(tuned["sat tx"]) < 2
+        reset_radio(port)
+        start = len(frames)
+        answers = serial_session(link, env)
+        lines = [e for e in frames[start:] if e.get("event") == "lines"]
+        tuned = [e["hz"] for e in frames[start:] if e.get("event") == "frequency"]
+        satellite = [e["on"] for e in frames[start:] if e.get("event") == "satellite"]
+        print("rigctld -m 1001 on the serial port, rigctl -m 2 on it: answered %s; frequencies "
+              "set %s; satellite mode %s; lines %s" % (answers, tuned, satellite,
+                                                        [e["dtr"] for e in lines]))
+        failed = (failed or answers != ["145100000", "435300000", "1"]
+                  or 145100000 not in tuned or 435300000 not in tuned
+                  or satellite[:1] != [True] or [e["dtr"] for e in lines] != [True, False])
         return 1 if failed else 0
     finally:
         for proc in reversed(procs):
