@@ -9,7 +9,7 @@ FlrigServer::FlrigServer(Ft847Radio &radio, QObject *parent)
     : QObject(parent)
     , m_radio(radio)
 {
-    connect(&m_server, &DoorServer::arrived, this, &FlrigServer::arrived);
+    connect(&m_door, &DoorListener::arrived, this, &FlrigServer::arrived);
 }
 
 // The clients' connections close with the door, and their keys with them.
@@ -23,26 +23,19 @@ FlrigServer::~FlrigServer()
 
 bool FlrigServer::listen(const QString &address, const QString &allow, QString *why)
 {
-    if (!m_rules.set(address, allow, why))
-        return false;
-    if (!m_server.listen(m_rules.host(), m_rules.port())) {
-        *why = QStringLiteral("cannot listen on %1: %2").arg(address, m_server.errorString());
-        return false;
-    }
-    return true;
+    return m_door.listen(address, allow, why);
 }
 
 QString FlrigServer::address() const
 {
-    return m_server.serverAddress().toString() + QLatin1Char(':')
-           + QString::number(m_server.serverPort());
+    return m_door.address();
 }
 
 void FlrigServer::arrived(qintptr socket)
 {
     auto *connection = new ClientConnection(socket, this);
     const QHostAddress peer = connection->peer();
-    if (peer.isNull() || !m_rules.allows(peer)) {
+    if (peer.isNull() || !m_door.allows(peer)) {
         connection->abort();
         delete connection;
         if (!peer.isNull() && !m_told.contains(peer.toString())) {
@@ -114,7 +107,7 @@ QByteArray FlrigServer::refusal(const HttpRequests::Request &request) const
             name = name.section(QLatin1Char(':'), 0, 0);
         const QHostAddress address(name);
         const bool ours = name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
-                          || address.isLoopback() || address == m_server.serverAddress()
+                          || address.isLoopback() || address == m_door.host()
                           || QNetworkInterface::allAddresses().contains(address);
         if (!ours)
             return "403 Forbidden";

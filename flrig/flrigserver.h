@@ -4,8 +4,7 @@
 #include "flrig/httprequests.h"
 #include "ft847/ft847radio.h"
 #include "net/clientconnection.h"
-#include "net/doorserver.h"
-#include "net/listenrules.h"
+#include "net/doorlistener.h"
 
 #include <QHash>
 #include <QObject>
@@ -69,8 +68,7 @@ private:
     void gone(ClientConnection *connection);
 
     Ft847Radio &m_radio;
-    DoorServer m_server;
-    ListenRules m_rules;
+    DoorListener m_door;
     QHash<ClientConnection *, ClientPtr> m_clients;
     QSet<QString> m_told;
 };

@@ -10,7 +10,7 @@ RigctlListener::RigctlListener(Ft847Radio &radio, QObject *parent)
     : QObject(parent)
     , m_radio(radio)
 {
-    connect(&m_server, &DoorServer::arrived, this, &RigctlListener::arrived);
+    connect(&m_door, &DoorListener::arrived, this, &RigctlListener::arrived);
 }
 
 // The clients' connections close with the listener, and their keys with them.
@@ -24,18 +24,12 @@ RigctlListener::~RigctlListener()
 
 bool RigctlListener::listen(const QString &address, const QString &allow, QString *why)
 {
-    if (!m_rules.set(address, allow, why))
-        return false;
-    if (!m_server.listen(m_rules.host(), m_rules.port())) {
-        *why = QStringLiteral("cannot listen on %1: %2").arg(address, m_server.errorString());
-        return false;
-    }
-    return true;
+    return m_door.listen(address, allow, why);
 }
 
 void RigctlListener::close()
 {
-    m_server.close();
+    m_door.close();
     for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
         forget(**it);
         it.key()->disconnect(this);
@@ -48,8 +42,7 @@ void RigctlListener::close()
 
 QString RigctlListener::address() const
 {
-    return m_server.serverAddress().toString() + QLatin1Char(':')
-           + QString::number(m_server.serverPort());
+    return m_door.address();
 }
 
 void RigctlListener::sayOnce(QSet<QString> &said, const QHostAddress &peer, const char *what)
@@ -67,7 +60,7 @@ void RigctlListener::arrived(qintptr socket)
     const QHostAddress peer = connection->peer();
     // Nothing is read from a computer that is not allowed. A connection reset before it was
     // taken has no address left, and nothing to say.
-    if (peer.isNull() || !m_rules.allows(peer)) {
+    if (peer.isNull() || !m_door.allows(peer)) {
         connection->abort();
         delete connection;
         if (!peer.isNull())

@@ -3,8 +3,7 @@
 #include "ft847/ft847radio.h"
 #include "net/clientconnection.h"
 #include "rigctl/rigctlprotocol.h"
-#include "net/doorserver.h"
-#include "net/listenrules.h"
+#include "net/doorlistener.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -86,8 +85,7 @@ private:
     void sayOnce(QSet<QString> &said, const QHostAddress &peer, const char *what);
 
     Ft847Radio &m_radio;
-    DoorServer m_server;
-    ListenRules m_rules;
+    DoorListener m_door;
     QHash<ClientConnection *, ClientPtr> m_clients;
     bool m_fullReported = false;
     QByteArray m_splitVfo = "Sub";

@@ -89,6 +89,47 @@ def rigctl_script(port, text):
             answer += got
 
 
+def map_wine_port(name, device):
+    """The prefix's COM `name` is `device`; Wine's own links to /dev/ttyS* (this machine's
+    console) are dropped."""
+    with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as reg:
+        reg.write('REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+                  '"%s"="%s"\r\n' % (name, device))
+    try:
+        wine("regedit", "/S", windows_path(reg.name), check=True, timeout=120)
+    finally:
+        os.unlink(reg.name)
+    subprocess.run(["wineserver", "-w"], timeout=120)
+    drop_console_links()
+
+
+def drop_console_links():
+    """Every link Wine makes from a COM name to this machine's /dev/ttyS* (its console)."""
+    folder = os.path.join(os.environ["WINEPREFIX"], "dosdevices")
+    for entry in os.listdir(folder):
+        path = os.path.join(folder, entry)
+        if entry.startswith("com") and os.path.islink(path) \
+                and os.readlink(path).startswith("/dev/ttyS"):
+            os.unlink(path)
+
+
+def check_serial_port(radio, far_end, failures):
+    """The Windows serial FT-847 port on a COM name that is one end of a pseudo-terminal pair:
+    Hamlib's FT-847 backend on the other end tunes, reads and keys the radio through it."""
+    before = len(radio.snapshot())
+    said = subprocess.run(["rigctl", "-m", "1001", "-r", far_end, "-s", "4800", "F", "145100000",
+                           "f", "T", "1", "T", "0"], capture_output=True, text=True, timeout=60)
+    released = wait_until(lambda: lines_low(radio), 10)
+    events = radio.snapshot()[before:]
+    tuned = [e["hz"] for e in events if e["event"] == "frequency"]
+    keyed = [e for e in events if e["event"] == "lines" and e["dtr"] and e["rts"]]
+    print("  serial FT-847 port: rigctl -m 1001 answered %r, tuned %s, keyed %d times, "
+          "released: %s" % (said.stdout.split(), tuned, len(keyed), released))
+    if said.stdout.split() != ["145100000"] or 145100000 not in tuned or len(keyed) != 1 \
+            or not released:
+        failures.append("the serial FT-847 port")
+
+
 def check_listener(radio, port, failures):
     """The Windows listener on its own sockets: a web page's request is closed unheard, and a
     script that half-closes gets its answers, then its key is released."""
@@ -224,11 +265,17 @@ def main():
         failures.append("--version")
     radio = Radio()
     utility = None
+    pair_folder = tempfile.mkdtemp(prefix="zolvek-wine-pair-")
+    near, far = os.path.join(pair_folder, "near"), os.path.join(pair_folder, "far")
+    pair = subprocess.Popen(["socat", "pty,raw,echo=0,link=" + near, "pty,raw,echo=0,link=" + far])
     try:
+        wait_until(lambda: os.path.exists(near) and os.path.exists(far), 10)
+        # COM5 of the prefix is one end of the pair, for the serial FT-847 port.
+        map_wine_port("COM5", os.path.realpath(near))
         write_store("rfc2217://%s" % radio.address)
         port = free_port()
         utility = subprocess.Popen(["wine", os.path.join(DIST, "zolvek-ptt.exe"),
-                                    "--listen", "127.0.0.1:%d" % port],
+                                    "--listen", "127.0.0.1:%d" % port, "--cat-port", "COM5"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Start-up opens COM1 and sends its two frames; the window then carries the title.
         if not wait_until(lambda: len(frames(radio)) >= 2, 90):
@@ -273,6 +320,7 @@ def main():
             failures.append("second start")
 
         check_listener(radio, port, failures)
+        check_serial_port(radio, far, failures)
 
         code, took, why = send("exit")
         closed = code == 0 and wait_until(lambda: utility.poll() is not None, 30)
@@ -290,6 +338,8 @@ def main():
         if utility is not None:
             stop_process(utility)
         radio.stop()
+        pair.kill()
+        pair.wait()
     if SETUP:
         check_setup(failures)
     for failure in failures:

@@ -22,32 +22,15 @@ PREVIOUS = sys.argv[5] if len(sys.argv) > 5 else ""
 os.environ["ZOLVEK_BIN_DIR"] = NATIVE_BIN
 from soak import MORE, RX, SETTINGS, TITLE, TX, Radio, click, stop_process  # noqa: E402
 from soak import wait_until, xdotool  # noqa: E402
-from wine_check import send, wine, windows_path, write_store  # noqa: E402
+from wine_check import drop_console_links, map_wine_port, send, windows_path  # noqa: E402
+from wine_check import write_store  # noqa: E402
 
 STARTS = int(os.environ.get("ZOLVEK_WINE_STARTS", "20"))
 
 
 def map_com1(device):
-    """The prefix's COM1 is `device`; every link Wine makes to this machine's /dev/ttyS* (its
-    console) is dropped before anything runs."""
-    with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as reg:
-        reg.write('REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-                  '"COM1"="%s"\r\n' % device)
-    try:
-        wine("regedit", "/S", windows_path(reg.name), check=True, timeout=120)
-    finally:
-        os.unlink(reg.name)
-    subprocess.run(["wineserver", "-w"], timeout=120)
-    drop_console_links()
-
-
-def drop_console_links():
-    folder = os.path.join(os.environ["WINEPREFIX"], "dosdevices")
-    for name in os.listdir(folder):
-        path = os.path.join(folder, name)
-        if name.startswith("com") and os.path.islink(path) \
-                and os.readlink(path).startswith("/dev/ttyS"):
-            os.unlink(path)
+    """The prefix's COM1 is `device`; Wine's links to this machine's console are dropped."""
+    map_wine_port("COM1", device)
 
 
 def start_program(link, command):
