@@ -23,6 +23,7 @@ private Q_SLOTS:
     void keyBelongsToTheProgram();
     void hamlibBackendSendsTheSameFrames();
     void serialDeviceOpenedAsItIs();
+    void noRetuneWhileTheWindowTransmits();
 
 private:
     int openPort();
@@ -224,6 +225,25 @@ void TestCatPort::serialDeviceOpenedAsItIs()
     ::close(fd);
     socat.kill();
     socat.waitForFinished(5000);
+}
+
+// The program names the satellite transmit VFO in its own frames: while the window transmits, its
+// retune is refused all the same, and its read still answered.
+void TestCatPort::noRetuneWhileTheWindowTransmits()
+{
+    const int fd = openPort();
+    QVERIFY(fd >= 0);
+    qsizetype before = m_sim.named("frame").size();
+    m_form->ptt(0, 1);
+    QVERIFY(lines(true));
+    QVERIFY(m_sim.waitFor([&](const auto &) { return framesSince(before).size() == 1; })); // its mode
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression("refused a change of frequency"));
+    before = m_sim.named("frame").size();
+    QCOMPARE(::write(fd, "\x43\x53\0\0\x21\0\0\0\0\xe7", 10), ssize_t(10));
+    QCOMPARE(read(fd, 1).size(), 1);
+    QCOMPARE(framesSince(before), QStringList{"00000000e7"});
+    ::close(fd);
+    m_form->ptt(0, 0);
 }
 
 ZOLVEK_TEST_MAIN(TestCatPort, true)
