@@ -12,8 +12,13 @@ bool DoorListener::listen(const QString &address, const QString &allow, QString 
     return true;
 }
 
+// As programs take it: an IPv6 address in brackets, so it can be pasted into WSJT-X.
 QString DoorListener::address() const
 {
-    return m_server.serverAddress().toString() + QLatin1Char(':')
-           + QString::number(m_server.serverPort());
+    const QHostAddress host = m_server.serverAddress();
+    const QString name = host == QHostAddress::Any ? QStringLiteral("[::]") // IPv4 and IPv6
+                         : host.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + host.toString() + QLatin1Char(']')
+                             : host.toString();
+    return name + QLatin1Char(':') + QString::number(m_server.serverPort());
 }
