@@ -16,22 +16,29 @@ DoorControl::DoorControl(Kind kind, Open open, Status status, Save save, QWidget
 
 QString DoorControl::start(const QString &address)
 {
+    QString why;
+    if (open(address, &why))
+        return m_where;
+    Q_EMIT failed(why, QString());
+    return QString();
+}
+
+bool DoorControl::open(const QString &address, QString *why)
+{
     stop();
     m_address = address.trimmed();
-    QString why;
-    QObject *door = m_open(m_address, this, &m_where, &why);
+    QObject *door = m_open(m_address, this, &m_where, why);
     if (!door) {
         QString said = m_kind.failedTitle;
         if (!said.isEmpty())
             said[0] = said[0].toLower();
-        qWarning("zolvek-ptt: %s: %s", qUtf8Printable(said), qUtf8Printable(why));
-        Q_EMIT failed(why);
+        qWarning("zolvek-ptt: %s: %s", qUtf8Printable(said), qUtf8Printable(*why));
         Q_EMIT changed();
-        return QString();
+        return false;
     }
     m_door = door;
     Q_EMIT changed();
-    return m_where;
+    return true;
 }
 
 // The door is deleted at once: whatever a program keyed through it is given back now.
@@ -86,11 +93,17 @@ void DoorControl::askAddress()
 // worked is taken back, so a typing slip never leaves programs without the radio.
 void DoorControl::moveTo(const QString &address)
 {
-    const QString previous = isOn() ? m_address : QString();
-    if (!start(address).isEmpty()) {
+    // Taken back where it was (the very port, when it was any free one), as it was written.
+    const QString previous = isOn() ? m_where : QString();
+    const QString written = m_address;
+    QString why;
+    if (open(address, &why)) {
         m_save(m_kind.setting, m_address);
         return;
     }
-    if (!previous.isEmpty())
-        start(previous);
+    QString ignored;
+    const bool kept = !previous.isEmpty() && open(previous, &ignored);
+    if (kept)
+        m_address = written;
+    Q_EMIT failed(why, kept ? m_where : QString());
 }

@@ -52,11 +52,14 @@ public:
 
 Q_SIGNALS:
     void changed();
-    void failed(const QString &why);
+    // Not opened, for `why`; `kept` is where the door still is when the one that worked was taken
+    // back, else empty.
+    void failed(const QString &why, const QString &kept);
 
 private:
     void askAddress();
     void moveTo(const QString &address);
+    bool open(const QString &address, QString *why);
 
     Kind m_kind;
     Open m_open;

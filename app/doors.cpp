@@ -129,9 +129,15 @@ void Form1::makeDoors()
 
     for (DoorControl *door : {m_listener, m_catPort, m_flrig}) {
         connect(door, &DoorControl::changed, this, &Form1::showDoorState);
-        connect(door, &DoorControl::failed, this, [this, door](const QString &why) {
-            showNotice(door->kind().name + QStringLiteral("FailedBox"), door->kind().failedTitle,
-                       why + QLatin1Char('\n') + door->kind().failedEffect);
-        });
+        connect(door, &DoorControl::failed, this,
+                [this, door](const QString &why, const QString &kept) {
+                    // A slip in a new address leaves the door where it was: said so, not that
+                    // programs have lost it.
+                    const QString effect =
+                        kept.isEmpty() ? door->kind().failedEffect
+                                       : QStringLiteral("It stays on %1, as before.").arg(kept);
+                    showNotice(door->kind().name + QStringLiteral("FailedBox"),
+                               door->kind().failedTitle, why + QLatin1Char('\n') + effect);
+                });
     }
 }

@@ -184,6 +184,23 @@ void TestSetup::listenerFromTheWindow()
                            .match(Label3(*m_form)->toolTip());
     QVERIFY2(match.hasMatch(), qPrintable(Label3(*m_form)->toolTip()));
 
+    // A slip in a new address: the notice says the listener stays where it was, and it does.
+    Q_EMIT Label3(*m_form)->customContextMenuRequested(QPoint(2, 2));
+    menuAction("IndicatorMenu", "Listener &address")->trigger();
+    dialog = m_form->findChild<QInputDialog *>("ListenAddressDialog");
+    QVERIFY(dialog);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no rigctl listener: 127.0.0.1:99999"));
+    dialog->setTextValue("127.0.0.1:99999");
+    dialog->accept();
+    auto *box = m_form->findChild<QMessageBox *>("ListenFailedBox");
+    QVERIFY(box);
+    QVERIFY2(QRegularExpression("\nIt stays on 127.0.0.1:\\d+, as before.$")
+                 .match(box->informativeText())
+                 .hasMatch(),
+             qPrintable(box->informativeText()));
+    QVERIFY(Label3(*m_form)->toolTip().contains("Hamlib listener on 127.0.0.1:"));
+    QCOMPARE(GetSetting(Options::Listen, "<none>"), "127.0.0.1:0");
+
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, quint16(match.captured(1).toUInt()));
     QVERIFY(client.waitForConnected(5000));
