@@ -58,7 +58,9 @@ void Form1::restorePosition()
     bool xRead = false;
     bool yRead = false;
     const QPoint corner(place[0].trimmed().toInt(&xRead), place[1].trimmed().toInt(&yRead));
-    if (!xRead || !yRead)
+    // No desktop is this large: such a place is a damaged value, and would overflow below.
+    constexpr int Farthest = 1 << 20;
+    if (!xRead || !yRead || qAbs(qint64(corner.x())) > Farthest || qAbs(qint64(corner.y())) > Farthest)
         return;
     const QPoint top = corner + QPoint(toPixels(300), toPixels(60));
     for (const QScreen *screen : QGuiApplication::screens()) {

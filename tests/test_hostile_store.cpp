@@ -167,6 +167,8 @@ void TestHostileStore::startUps_data()
         << QByteArray("[Win]\nMin=yes\nTop=\x01\n") << "COM1" << 4800 << QByteArray("Min=yes");
     QTest::newRow("top 32768") << QByteArray("[Win]\nTop=32768\nMin=-5\n") << "COM1" << 4800
                                << QByteArray("Top=32768");
+    QTest::newRow("position at the ends of int")
+        << QByteArray("[Win]\nPosition=2147483647,-2147483648\n") << "COM1" << 4800 << QByteArray();
     QTest::newRow("duplicated keys")
         << QByteArray("[Com]\nComPort=1\nComPort=1\n") << "COM1" << 4800 << QByteArray();
     QTest::newRow("garbage lines")
