@@ -130,6 +130,9 @@ void RigctlListener::read(const ClientPtr &client, const QByteArray &bytes)
                  "it sent an HTTP request (a web page?), not rigctl commands");
             return;
         }
+        // A blank line before the first command is passed over, as rigctld does.
+        if (!client->heard && line.trimmed().isEmpty())
+            continue;
         if (!client->heard && !RigctlSession::isRigctlCommand(line)) {
             drop(*client, m_toldNotRigClient, "its first line was not a rigctl command");
             return;

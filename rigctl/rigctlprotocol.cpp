@@ -858,10 +858,14 @@ QByteArray firstCommand(const QByteArray &line)
     const bool marked = !text.isEmpty() && text.front() != '\\' && text.front() != '_'
                         && text.front() != '#' && text.front() != '(' && text.front() != ')'
                         && std::ispunct(static_cast<unsigned char>(text.front()));
+    // Commands end at white space, or at the separator a marked line chose (";f;m").
+    const char separator = marked ? text.front() : ' ';
     if (marked)
         text = text.mid(1).trimmed();
-    const qsizetype end = text.indexOf(' ');
-    return end < 0 ? text : text.left(end);
+    qsizetype end = 0;
+    while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != separator)
+        ++end;
+    return text.left(end);
 }
 
 bool printable(const QByteArray &line)
