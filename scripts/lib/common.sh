@@ -3,6 +3,10 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Packages the build, the tests and the demo need on a fresh Debian 12 machine.
+# What building the program needs, and nothing more: an operator's install.
+BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev)
+
+# What the tests need besides.
 PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
