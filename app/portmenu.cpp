@@ -13,7 +13,8 @@ PortMenu::PortMenu(int port, const QString &mapping, const QList<SerialDevice> &
     const QString current = mapping.trimmed();
     setObjectName(QStringLiteral("PortMenu"));
     addSection(QStringLiteral("COM%1 is").arg(port));
-    const bool network = current.startsWith(QLatin1String("rfc2217://"));
+    // The port opens RFC2217:// as it opens rfc2217://; so the menu shows it as a network radio.
+    const bool network = current.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive);
     // A hand-made mapping may name the same device another way (/dev/ttyUSB0 for a by-id name).
     const QString target = QFileInfo(current).canonicalFilePath();
     const auto inUse = [&](const QString &path) {
@@ -69,10 +70,12 @@ void PortMenu::askNetworkAddress(QWidget *window, int port, const QString &mappi
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("Network radio"));
     dialog->setLabelText(QStringLiteral("COM%1 is a radio on a serial port server (ser2net with "
-                                        "RFC 2217).\nServer address, HOST:PORT:")
+                                        "RFC 2217).\nServer address, HOST:PORT (port 1 to 65535; "
+                                        "IPv6 in brackets, [::1]:2217):")
                              .arg(port));
     const QLatin1String scheme("rfc2217://");
-    dialog->setTextValue(mapping.startsWith(scheme) ? mapping.mid(scheme.size()) : QString());
+    dialog->setTextValue(mapping.startsWith(scheme, Qt::CaseInsensitive) ? mapping.mid(scheme.size())
+                                                                         : QString());
     QObject::connect(dialog, &QInputDialog::textValueSelected, dialog, std::move(typed));
     dialog->open();
 }

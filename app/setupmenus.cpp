@@ -39,6 +39,10 @@ void Form1::mapNetworkRadio(int port, const QString &typed)
         mapPort(port, address);
         return;
     }
+    // Asked again with what was typed, to be mended rather than typed anew.
+    PortMenu::askNetworkAddress(
+        this, port, QStringLiteral("rfc2217://") + typed,
+        [this, port](const QString &again) { mapNetworkRadio(port, again); });
     showNotice(QStringLiteral("NetworkRadioRefusedBox"),
                QStringLiteral("Not a network radio address"),
                QStringLiteral("\"%1\" is not HOST:PORT (for example 192.168.1.20:2217); COM%2 is "

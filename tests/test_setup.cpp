@@ -163,6 +163,13 @@ void TestSetup::mappingFromTheMenu()
     QCOMPARE(GetSetting(Options::PortMapping(port), "<none>").replace(dir, "DIR"), stored);
     if (!notice.isEmpty())
         QVERIFY(m_form->findChild<QMessageBox *>(notice));
+    // A refused address is offered again as typed, to be mended.
+    if (!notice.isEmpty() && !typed.isEmpty()) {
+        const auto dialogs = m_form->findChildren<QInputDialog *>("NetworkRadioDialog");
+        QVERIFY(std::any_of(dialogs.cbegin(), dialogs.cend(), [&](const QInputDialog *d) {
+            return d->isVisible() && d->textValue() == typed;
+        }));
+    }
     QVERIFY(comport(*m_form).PortOpen());
 }
 
