@@ -16,7 +16,8 @@ satellite (AO-73) from a TLE this script writes; its Radio Control window is ope
 module's menu, and Track and Engage are pressed (clicks at the places Gpredict 2.3 puts them on a
 1280x900 screen under openbox): both satellite VFOs should then follow the Doppler shift.
 WSJT-X again with Rig "FLRig" on the flrig door, Tune pressed as before: it must key and
-release. fldigi with flrig rig control on the flrig door: it must read the radio's frequency.
+release. fldigi with flrig rig control on the flrig door: it must read the radio's frequency, and
+key and release with T/R.
 rigctld -m 1001 on the serial port's link, with rigctl -m 2 as the program on it: tunes, switches
 satellite mode and keys.
 """
@@ -98,7 +99,7 @@ def write_fldigi(home, port):
     folder = os.path.join(home, ".fldigi")
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "fldigi_def.xml"), "w") as out:
-        out.write("<FLDIGI_DEFS>\n<MYCALL>N0CALL</MYCALL>\n<FLRIG_IS_ENABLED>1</FLRIG_IS_ENABLED>\n"
+        out.write("<FLDIGI_DEFS>\n<MYCALL>N0CALL</MYCALL>\n<CLIENT_TO_FLRIG>1</CLIENT_TO_FLRIG>\n"
                   "<FLRIG_IP_ADDRESS>127.0.0.1</FLRIG_IP_ADDRESS>\n"
                   "<FLRIG_IP_PORT>%s</FLRIG_IP_PORT>\n<CHKUSEHAMLIBIS>0</CHKUSEHAMLIBIS>\n"
                   "<CHKUSERIGCATIS>0</CHKUSERIGCATIS>\n<CHKUSEXMLRPCIS>0</CHKUSEXMLRPCIS>\n"
@@ -147,6 +148,13 @@ def tune_wsjtx(env):
     subprocess.run(["xdotool", "key", "Return"], env=env, check=False)
     time.sleep(1)
     click(env, 753, 415)  # Tune off
+
+
+def key_fldigi(env):
+    """T/R on for a few seconds, then off (where fldigi 4.1 puts it at 1280x900 under openbox)."""
+    click(env, 593, 353)
+    time.sleep(3)
+    click(env, 593, 353)
 
 
 def engage_gpredict(env):
@@ -240,13 +248,13 @@ def main():
                     ("wsjtx", ["wsjtx"], tune_wsjtx, 10),
                     ("klog", ["klog"], dismiss_notices, 10),
                     ("wsjtx-flrig", ["wsjtx"], tune_wsjtx, 10),
-                    ("fldigi-flrig", ["fldigi"], dismiss_notices, 15)]
+                    ("fldigi-flrig", ["fldigi"], key_fldigi, 15)]
         failed = False
         for name, command, drive, seconds in programs:
             reset_radio(port)
             if name.startswith("wsjtx"):
                 write_wsjtx(work, flrig if name.endswith("flrig") else port,
-                            "FLRig" if name.endswith("flrig") else "Hamlib NET rigctl")
+                            "FLRig FLRig" if name.endswith("flrig") else "Hamlib NET rigctl")
             time.sleep(1)
             start = len(frames)
             program = subprocess.Popen(confined(command), env=env, stdout=subprocess.DEVNULL,
@@ -283,10 +291,12 @@ def main():
                        for vfo, hz in tuned.items()}, shot))
             if name.startswith("wsjtx"):
                 failed = failed or not keyed or not released or not satellite
-            else:
+            elif name != "fldigi-flrig":
                 failed = failed or bool(keyed)
             if name in ("klog", "fldigi-flrig"):
                 failed = failed or reads == 0
+            if name == "fldigi-flrig":
+                failed = failed or not keyed or not released
             if name == "gpredict":
                 failed = failed or len(tuned["sat rx"]) < 2 or len(tuned["sat tx"]) < 2
         reset_radio(port)
@@ -298,7 +308,8 @@ def main():
         print("rigctld -m 1001 on the serial port, rigctl -m 2 on it: answered %s; frequencies "
               "set %s; satellite mode %s; lines %s" % (answers, tuned, satellite,
                                                         [e["dtr"] for e in lines]))
-        failed = (failed or answers != ["145100000", "435300000", "1"]
+        # "i" is read from whichever VFO rigctld picks; the frames and the key are the door's.
+        failed = (failed or answers[:1] != ["145100000"] or answers[-1:] != ["1"]
                   or 145100000 not in tuned or 435300000 not in tuned
                   or satellite[:1] != [True] or [e["dtr"] for e in lines] != [True, False])
         return 1 if failed else 0
