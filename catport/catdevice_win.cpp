@@ -103,7 +103,7 @@ bool CatDevice::open(const QString &path, QString *why)
                    .arg(path.trimmed());
         return false;
     }
-    const std::wstring device = (QStringLiteral("\\\\.\\") + name).toStdWString();
+    const std::wstring device = QString(QStringLiteral("\\\\.\\") + name).toStdWString();
     HANDLE handle = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
