@@ -221,9 +221,14 @@ void TestRigctlLinks::nonReadersDropped()
     QVERIFY(station.sim.waitFor([](const JsonProcess::Events &events) {
         return events.last().value("event") == "lines" && !events.last().value("dtr").toBool();
     }));
-    QTRY_VERIFY_WITH_TIMEOUT((text += QString::fromUtf8(errors.readAll())).contains("did not read"),
-                             5000);
-    QCOMPARE(text.count("did not read its answers"), 1); // said once for the computer
+    // A slow machine (the sanitizer build) may find the same clients flooding before their unread
+    // answers pile up: either is said, once for the computer.
+    const auto said = [&text] {
+        return text.count("did not read its answers")
+               + text.count("sent more commands than it waited for answers");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT((text += QString::fromUtf8(errors.readAll()), said() > 0), 5000);
+    QCOMPARE(said(), 1);
 }
 
 // Every place taken, one client holding the key and the rest polling now and then: a newcomer
