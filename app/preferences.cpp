@@ -40,10 +40,12 @@ void Form1::reportSaveFailure()
     if (m_saveFailureReported)
         return;
     m_saveFailureReported = true;
+    const QString why = storeWriteRefusal(Options::App);
     showNotice(QStringLiteral("SaveFailedBox"),
-               QStringLiteral("The options could not be saved to %1.\nChanges apply until the "
+               QStringLiteral("The options cannot be saved to %1.\nChanges apply until the "
                               "utility closes, but will be lost at the next start.")
-                   .arg(settingsLocation(Options::App)));
+                   .arg(settingsLocation(Options::App)),
+               why.isEmpty() ? QString() : why + QLatin1Char('.'));
 }
 
 // The window comes back where it was left, if that place is still on a screen: the top of the
@@ -60,7 +62,8 @@ void Form1::restorePosition()
     const QPoint corner(place[0].trimmed().toInt(&xRead), place[1].trimmed().toInt(&yRead));
     // No desktop is this large: such a place is a damaged value, and would overflow below.
     constexpr int Farthest = 1 << 20;
-    if (!xRead || !yRead || qAbs(qint64(corner.x())) > Farthest || qAbs(qint64(corner.y())) > Farthest)
+    if (!xRead || !yRead || qAbs(qint64(corner.x())) > Farthest
+        || qAbs(qint64(corner.y())) > Farthest)
         return;
     const QPoint top = corner + QPoint(toPixels(300), toPixels(60));
     for (const QScreen *screen : QGuiApplication::screens()) {

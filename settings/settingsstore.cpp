@@ -2,6 +2,7 @@
 
 #include "settings/storelocation.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QVariant>
 
@@ -22,15 +23,30 @@ QString GetSetting(const SettingKey &setting, const QString &defaultValue)
         return defaultValue;
     // A value edited by hand without quotes, such as 4800,n,8,2, is read by the INI parser as a
     // list; it still means the text the user typed.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
+    QString text = value.typeId() == QMetaType::QStringList
+                       ? value.toStringList().join(QLatin1Char(','))
+                       : value.toString();
+    if (text.size() > MaxValueLength) {
+        static QSet<QString> said; // once a run for each entry
+        if (!said.contains(entryKey(setting))) {
+            said.insert(entryKey(setting));
+            qWarning("zolvek-ptt: [%s] %s in %s is %lld characters long; only the first %d "
+                     "are read",
+                     qUtf8Printable(setting.section), qUtf8Printable(setting.key),
+                     qUtf8Printable(settingsLocation(setting.app)), qlonglong(text.size()),
+                     MaxValueLength);
+        }
+        text.truncate(MaxValueLength);
+    }
+    return text;
 }
 
 namespace {
 
 template <typename Change> bool changeStore(const SettingKey &setting, Change &&change)
 {
+    if (!storeWriteRefusal(setting.app).isEmpty())
+        return false;
     prepareSettingsStoreForWrite(setting.app);
     const auto store = openSettingsStore(setting.app);
     change(*store);

@@ -8,7 +8,10 @@
 // Each write reaches the disk before SaveSetting returns, so an option changed a moment before a
 // crash is there at the next start.
 
-// Returns the stored text, or defaultValue when the entry does not exist.
+// Returns the stored text, or defaultValue when the entry does not exist. No option needs more
+// than MaxValueLength characters (a device path at most): a longer value, which only a slip or a
+// damaged file makes, is cut there and said, so it cannot stall the window or fill memory.
+constexpr int MaxValueLength = 8192;
 QString GetSetting(const SettingKey &setting, const QString &defaultValue);
 
 // Stores the text, creating section and key as needed. Returns false when the store could not

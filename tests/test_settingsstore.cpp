@@ -81,6 +81,9 @@ void TestSettingsStore::handEditedValues_data()
     QTest::newRow("quoted settings") << QByteArray("Settings=\"9600,e,7,1\"") << "9600,e,7,1";
     QTest::newRow("plain") << QByteArray("Settings=abc") << "abc";
     QTest::newRow("empty") << QByteArray("Settings=") << "";
+    // A damaged or mistyped file cannot make the window stall or fill memory.
+    QTest::newRow("longer than any option")
+        << "Settings=" + QByteArray(1 << 20, 'x') << QString(MaxValueLength, QLatin1Char('x'));
 }
 
 void TestSettingsStore::handEditedValues()

@@ -40,3 +40,8 @@ QString privateFolder(const QString &app)
     QDir().mkpath(folder);
     return folder;
 }
+
+QString storeWriteRefusal(const QString &)
+{
+    return QString();
+}
