@@ -45,14 +45,14 @@ void Form1::makeDoors()
         Options::Listen};
     m_listener = new DoorControl(
         listener,
-        [this, allow](const QString &address, QObject *parent, QString *where, QString *why)
-            -> QObject * {
+        [this, allow](const QString &address, QObject *parent, QString *where,
+                      QString *why) -> QObject * {
             auto *door = new RigctlListener(*m_radio, parent);
             if (!door->listen(address, allow(), why)) {
                 delete door;
                 return nullptr;
             }
-            connect(door, &RigctlListener::clientsChanged, this, &Form1::showDoorState);
+            connect(door, &RigctlListener::clientsChanged, this, &Form1::showIndicatorTip);
             *where = door->address();
             return door;
         },
@@ -110,14 +110,14 @@ void Form1::makeDoors()
         Options::Flrig};
     m_flrig = new DoorControl(
         flrig,
-        [this, allow](const QString &address, QObject *parent, QString *where, QString *why)
-            -> QObject * {
+        [this, allow](const QString &address, QObject *parent, QString *where,
+                      QString *why) -> QObject * {
             auto *door = new FlrigServer(*m_radio, parent);
             if (!door->listen(address, allow(), why)) {
                 delete door;
                 return nullptr;
             }
-            connect(door, &FlrigServer::clientsChanged, this, &Form1::showDoorState);
+            connect(door, &FlrigServer::clientsChanged, this, &Form1::showIndicatorTip);
             *where = door->address();
             return door;
         },
@@ -128,7 +128,7 @@ void Form1::makeDoors()
         save, this);
 
     for (DoorControl *door : {m_listener, m_catPort, m_flrig}) {
-        connect(door, &DoorControl::changed, this, &Form1::showDoorState);
+        connect(door, &DoorControl::changed, this, &Form1::showIndicatorTip);
         connect(door, &DoorControl::failed, this,
                 [this, door](const QString &why, const QString &kept) {
                     // A slip in a new address leaves the door where it was: said so, not that

@@ -1,9 +1,9 @@
 #include "app/form1.h"
 
 #include "app/clicklabel.h"
+#include "app/doorcontrol.h"
 #include "app/indicator.h"
 #include "app/listcombobox.h"
-#include "app/doorcontrol.h"
 #include "app/valuecheckbox.h"
 #include "app/windowframe.h"
 #include "ft847/ft847radio.h"
@@ -24,7 +24,8 @@
 
 Form1::Form1(PortBackendFactory portFactory, QWidget *parent)
     : QWidget(parent)
-    , m_comport(std::move(portFactory))
+    , m_comport(std::move(portFactory),
+                [this](int port) { return deviceForPort(portMapping(port), port); })
 {
     // A child by name like the controls; as a member it is gone before the window's children.
     m_comport.setParent(this);
@@ -170,6 +171,7 @@ void Form1::buildControls()
     connect(&m_comport, &CommControl::portOpened, this, [this] {
         m_portFailureReported = false;
         m_Shape1->setFillColor(PttSwitch::Green);
+        showPortState();
     });
     connect(m_Combo1, &ListComboBox::clicked, this, &Form1::Combo1_Click);
     connect(m_Text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
@@ -248,6 +250,20 @@ QString Form1::startFlrig(const QString &address, const QString &allow)
     return m_flrig->start(address);
 }
 
+// The running utility keeps serving with what it has: changing doors or the time-out under the
+// programs using them, because another start asked, would surprise more than it helps.
+void Form1::optionsNotApplied(const QStringList &options)
+{
+    const QString given = options.join(QLatin1Char(' ')).left(400);
+    qWarning("zolvek-ptt: a second start's options were not applied: %s", qUtf8Printable(given));
+    showNotice(QStringLiteral("OptionsNotAppliedBox"),
+               QStringLiteral("Options of a second start not applied"),
+               QStringLiteral("zolvek-ptt was started again with %1 while running. This run keeps "
+                              "its own options: close it and start again with them, or set them "
+                              "from the menus of the indicator and the port list.")
+                   .arg(given));
+}
+
 void Form1::setTransmitTimeout(int seconds)
 {
     m_radio->setTransmitTimeout(seconds);
@@ -296,6 +312,7 @@ void Form1::unload()
 // One box for each failure of the port, with the port's own words beneath.
 void Form1::reportPortError(const QStringList &why)
 {
+    showPortState(why);
     if (m_portErrorBox || m_portFailureReported)
         return;
     m_portFailureReported = true;
@@ -331,6 +348,7 @@ void Form1::reopenPort(ResumeNext &step, const std::function<void()> &apply)
         m_radio->closePort(step);
     apply();
     m_radio->openPort(step);
+    showPortState(step.errors());
 }
 
 // The port closes with the window. The lines are dropped first, so closing the utility while
@@ -370,5 +388,6 @@ void Form1::portLost(const QString &why)
 {
     logPortFailures("the port failed by itself", {why});
     m_Shape1->setFillColor(PttSwitch::Green);
+    showPortState({why});
     reportPortError({why});
 }

@@ -5,6 +5,7 @@
 #include "settings/hostcontract.h"
 #include "settings/settingkey.h"
 
+#include <QHash>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -71,6 +72,10 @@ public:
     // Serves flrig's XML-RPC on ADDR, as the listener serves rigctl (the same allow list).
     QString startFlrig(const QString &address, const QString &allow = QString());
 
+    // A later start was given `options` (each "--name value"), which this run does not take up:
+    // said in a notice and on standard error.
+    void optionsNotApplied(const QStringList &options);
+
     // Ends a transmit that lasts longer than `seconds` (0: never) and says so in a notice.
     void setTransmitTimeout(int seconds);
     // The same from the operator's text, `from` naming where it was written: text that is not a
@@ -102,15 +107,19 @@ private:
     void unload() override;
     void reportPortError(const QStringList &why) override;
     void portLost(const QString &why);
+    // The indicator and its tool tip follow whether a port is open, and if not, why not.
+    void showPortState(const QStringList &why = {});
 
     // Setting up from the window: the port list's and the indicator's context menus.
     void showPortMenu(const QPoint &at);
     void showIndicatorMenu(const QPoint &at);
     void mapPort(int port, const QString &device);
+    // What COM<port> is mapped to: the stored entry, or the one the store refused this run.
+    QString portMapping(int port) const;
     void mapNetworkRadio(int port, const QString &typed);
     void reopenPort(ResumeNext &step, const std::function<void()> &apply);
     void makeDoors();
-    void showDoorState();
+    void showIndicatorTip();
     void restorePosition();
     void savePosition();
 
@@ -157,6 +166,10 @@ private:
     // A port failure is reported once, until the port has been opened again.
     bool m_portFailureReported = false;
     bool m_saveFailureReported = false;
+    // Mappings made from the window that the store refused: they hold until the utility closes.
+    QHash<int, QString> m_unsavedMappings;
+    // Why the port is not open, the port's own words.
+    QString m_portTrouble;
 
     bool m_FormReady = false;
     float m_BorderWidth = 0.0f;

@@ -17,6 +17,14 @@ void Indicator::setFillColor(const QColor &color)
     update();
 }
 
+void Indicator::setPortOpen(bool open)
+{
+    if (open == m_portOpen)
+        return;
+    m_portOpen = open;
+    update();
+}
+
 void Indicator::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -24,7 +32,19 @@ void Indicator::paintEvent(QPaintEvent *)
     const int diameter = qMin(width(), height()) - 1;
     QRectF circle(0, 0, diameter, diameter);
     circle.moveCenter(QRectF(rect()).center());
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(m_fillColor);
-    painter.drawEllipse(circle);
+    if (m_portOpen) {
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(m_fillColor);
+        painter.drawEllipse(circle);
+        return;
+    }
+    const qreal stroke = qMax<qreal>(2.0, diameter / 10.0);
+    painter.setPen(QPen(Qt::darkGray, stroke, Qt::DashLine));
+    painter.setBrush(QColor(224, 224, 224));
+    const QRectF ring = circle.adjusted(stroke / 2, stroke / 2, -stroke / 2, -stroke / 2);
+    painter.drawEllipse(ring);
+    painter.setPen(QPen(Qt::darkGray, stroke, Qt::SolidLine, Qt::RoundCap));
+    const qreal inset = ring.width() * 0.15;
+    painter.drawLine(ring.bottomLeft() + QPointF(inset, -inset),
+                     ring.topRight() + QPointF(-inset, inset));
 }

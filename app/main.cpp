@@ -23,6 +23,22 @@ struct CommandLine
     QString txTimeout;   // null when not given
     QString catPort;
     QString flrig;
+
+    // The options given, as they were given, for a running utility to hear of.
+    QStringList given() const
+    {
+        QStringList options;
+        const auto add = [&](const char *name, const QString &value, bool set) {
+            if (set)
+                options << QStringLiteral("--%1 %2").arg(QLatin1String(name), value);
+        };
+        add("listen", listen, !listen.isEmpty());
+        add("listen-allow", listenAllow, !listenAllow.isNull());
+        add("tx-timeout", txTimeout, !txTimeout.isNull());
+        add("cat-port", catPort, !catPort.isEmpty());
+        add("flrig", flrig, !flrig.isEmpty());
+        return options;
+    }
 };
 
 int readCommandLine(int argc, char *argv[], CommandLine *line)
@@ -135,9 +151,13 @@ int main(int argc, char *argv[])
     // A second start shows the running utility and opens nothing.
     SingleInstance instance(privateFolder(Options::App));
     if (!instance.claim()) {
-        const bool shown = instance.wakeRunning();
+        const bool shown = instance.wakeRunning(line.given());
         std::printf(shown ? "zolvek-ptt: already running; its window was brought to the front\n"
                           : "zolvek-ptt: already running\n");
+        if (!line.given().isEmpty())
+            std::printf("zolvek-ptt: not applied: %s (the running utility keeps its own; close "
+                        "it and start again with them)\n",
+                        qUtf8Printable(line.given().join(QLatin1Char(' '))));
         return 0;
     }
 
@@ -148,6 +168,8 @@ int main(int argc, char *argv[])
         window.raise();
         window.activateWindow();
     });
+    QObject::connect(&instance, &SingleInstance::optionsNotApplied, &window,
+                     &Form1::optionsNotApplied);
     window.Form_Load();
     window.showAfterLoad();
     // The command line wins over the store.
@@ -176,9 +198,8 @@ int main(int argc, char *argv[])
         if (!address.isEmpty())
             std::fprintf(stderr, "zolvek-ptt: flrig XML-RPC on %s\n", qUtf8Printable(address));
     }
-    const QString catPort = line.catPort.isEmpty()
-                                ? GetSetting(Options::CatPort, QString()).trimmed()
-                                : line.catPort;
+    const QString catPort =
+        line.catPort.isEmpty() ? GetSetting(Options::CatPort, QString()).trimmed() : line.catPort;
     if (!catPort.isEmpty()) {
         const QString path = window.startCatPort(catPort);
         if (!path.isEmpty())

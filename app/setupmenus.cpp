@@ -1,7 +1,8 @@
 #include "app/clicklabel.h"
-#include "app/form1.h"
-#include "app/listcombobox.h"
 #include "app/doorcontrol.h"
+#include "app/form1.h"
+#include "app/indicator.h"
+#include "app/listcombobox.h"
 #include "app/portmenu.h"
 #include "serial/portfailure.h"
 #include "serial/resumenext.h"
@@ -15,14 +16,13 @@ void Form1::showPortMenu(const QPoint &at)
 {
     // The COM number selected in the list; a port the list does not show is the one in use.
     const int port = m_Combo1->ListIndex() >= 0 ? m_Combo1->ListIndex() + 1 : m_comport.CommPort();
-    auto *menu = new PortMenu(port, GetSetting(Options::PortMapping(port), QString()),
-                              serialDevices(), this);
+    auto *menu = new PortMenu(port, portMapping(port), serialDevices(), this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     connect(menu, &PortMenu::mapped, this,
             [this, port](const QString &device) { mapPort(port, device); });
     connect(menu, &PortMenu::networkWanted, this, [this, port] {
         PortMenu::askNetworkAddress(
-            this, port, GetSetting(Options::PortMapping(port), QString()),
+            this, port, portMapping(port),
             [this, port](const QString &typed) { mapNetworkRadio(port, typed); });
     });
     for (DoorControl *door : {m_listener, m_catPort, m_flrig}) {
@@ -51,6 +51,11 @@ void Form1::mapNetworkRadio(int port, const QString &typed)
                    .arg(port));
 }
 
+QString Form1::portMapping(int port) const
+{
+    return m_unsavedMappings.value(port, GetSetting(Options::PortMapping(port), QString()));
+}
+
 void Form1::showIndicatorMenu(const QPoint &at)
 {
     auto *menu = new QMenu(this);
@@ -70,8 +75,12 @@ void Form1::mapPort(int port, const QString &device)
 {
     const bool stored = device.isEmpty() ? DeleteSetting(Options::PortMapping(port))
                                          : SaveSetting(Options::PortMapping(port), device);
-    if (!stored)
+    if (stored) {
+        m_unsavedMappings.remove(port);
+    } else {
+        m_unsavedMappings.insert(port, device);
         reportSaveFailure();
+    }
     if (port != m_comport.CommPort())
         return;
     ResumeNext step;
@@ -81,9 +90,34 @@ void Form1::mapPort(int port, const QString &device)
         showMessage(PortErrorText, step.errors());
 }
 
-void Form1::showDoorState()
+void Form1::showPortState(const QStringList &why)
+{
+    const bool open = m_comport.PortOpen();
+    if (open)
+        m_portTrouble.clear();
+    else if (!why.isEmpty())
+        m_portTrouble = why.first().left(200);
+    m_Shape1->setPortOpen(open);
+    showIndicatorTip();
+}
+
+// What the indicator means, then anything that keeps it from meaning it, then the doors.
+void Form1::showIndicatorTip()
 {
     QString tip = IndicatorTip;
+    if (!m_comport.PortOpen()) {
+        const QString device = m_comport.device();
+        tip += QStringLiteral("\nNo port open: COM%1 (%2)")
+                   .arg(m_comport.CommPort())
+                   .arg(device.isEmpty() ? QStringLiteral("no device") : device.left(80));
+        if (!m_portTrouble.isEmpty())
+            tip += QStringLiteral(": ") + m_portTrouble;
+        tip +=
+            m_comport.retrying()
+                ? QStringLiteral("\nRetrying every %1 s.").arg(CommControl::RetryIntervalMs / 1000)
+                : QStringLiteral("\nNot retried: choose the port again once the radio is "
+                                 "there.");
+    }
     for (const DoorControl *door : {m_listener, m_catPort, m_flrig})
         if (const QString status = door->status(); !status.isEmpty())
             tip += QLatin1Char('\n') + status;

@@ -1,8 +1,11 @@
 #include "app/singleinstance.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLocalSocket>
 #include <QSysInfo>
+#include <QTimer>
 
 SingleInstance::SingleInstance(const QString &folder, QObject *parent)
     : QObject(parent)
@@ -21,16 +24,44 @@ bool SingleInstance::claim()
     QLocalServer::removeServer(m_socketPath);
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *caller = m_server.nextPendingConnection()) {
-            caller->write("shown\n");
-            caller->flush();
-            caller->disconnectFromServer();
-            caller->deleteLater();
-            Q_EMIT wakeRequested();
-        }
+        while (QLocalSocket *caller = m_server.nextPendingConnection())
+            hearCaller(caller);
     });
     m_server.listen(m_socketPath);
     return true;
+}
+
+// A later start says "wake", with the options it was given, and hears "shown". A caller that
+// says nothing for a while, or more than a command line holds, is let go.
+void SingleInstance::hearCaller(QLocalSocket *caller)
+{
+    constexpr qint64 MaxLine = 8192;
+    caller->setReadBufferSize(MaxLine + 1);
+    auto *timeout = new QTimer(caller);
+    timeout->setSingleShot(true);
+    connect(timeout, &QTimer::timeout, caller, &QLocalSocket::abort);
+    timeout->start(5000);
+    connect(caller, &QLocalSocket::disconnected, caller, &QObject::deleteLater);
+    connect(caller, &QLocalSocket::readyRead, this, [this, caller] {
+        if (!caller->canReadLine()) {
+            if (caller->bytesAvailable() > MaxLine)
+                caller->abort();
+            return;
+        }
+        const QByteArray line = caller->readLine(MaxLine).trimmed();
+        if (!line.startsWith("wake"))
+            return caller->abort();
+        caller->write("shown\n");
+        caller->flush();
+        caller->disconnectFromServer();
+        Q_EMIT wakeRequested();
+        const QJsonArray given = QJsonDocument::fromJson(line.mid(4).trimmed()).array();
+        QStringList options;
+        for (const QJsonValue &option : given)
+            options << option.toString();
+        if (!options.isEmpty())
+            Q_EMIT optionsNotApplied(options);
+    });
 }
 
 // A lock naming this very process was left by a killed utility whose process id has come round
@@ -47,10 +78,15 @@ bool SingleInstance::takeOverOwnLock()
     return m_lock.removeStaleLockFile() && m_lock.tryLock(0);
 }
 
-bool SingleInstance::wakeRunning()
+bool SingleInstance::wakeRunning(const QStringList &options)
 {
     QLocalSocket running;
     running.connectToServer(m_socketPath);
-    return running.waitForConnected(2000) && running.waitForReadyRead(2000)
+    if (!running.waitForConnected(2000))
+        return false;
+    running.write(
+        "wake " + QJsonDocument(QJsonArray::fromStringList(options)).toJson(QJsonDocument::Compact)
+        + '\n');
+    return running.waitForBytesWritten(2000) && running.waitForReadyRead(2000)
            && running.readAll().startsWith("shown");
 }

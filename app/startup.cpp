@@ -10,6 +10,7 @@
 #include "serial/resumenext.h"
 #include "settings/options.h"
 #include "settings/settingsstore.h"
+#include "settings/storelocation.h"
 #include "settings/textconv.h"
 
 #include <QGuiApplication>
@@ -61,6 +62,7 @@ void Form1::Form_Load()
     m_radio->openPort(radio);
     const QStringList openFailure = radio.errors();
     m_radio->send(Frames::Receive, radio);
+    showPortState(openFailure);
 
     // Written for whoever started the utility from a terminal.
     for (const QString &error : step.errors())
@@ -70,6 +72,9 @@ void Form1::Form_Load()
     // without holding anything up.
     if (!openFailure.isEmpty())
         reportPortError(openFailure);
+    // Known before the operator changes anything: a change would last only this run.
+    if (!storeWriteRefusal(Options::App).isEmpty())
+        reportSaveFailure();
     // On a desktop without the link, host programs would find nothing to talk to: say so once.
     const QString platform = QGuiApplication::platformName();
     if (!linked && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal")) {

@@ -179,9 +179,10 @@ void CommControl::dropLostBackend(quint64 generation, const QString &why, bool w
         Q_EMIT openFailed(why);
         return;
     }
-    Q_EMIT portLost(why);
+    // Trying again already when the loss is said, so whoever hears of it sees the port as it is.
     m_retrying = true;
     m_retryTimer.start();
+    Q_EMIT portLost(why);
 }
 
 void CommControl::backendReady(quint64 generation)

@@ -41,6 +41,10 @@ public:
     // A port being reopened after a loss counts as closed until it is back.
     bool PortOpen() const { return m_backend != nullptr && !m_retrying; }
     void setPortOpen(bool open);
+    // A lost port being tried again every RetryIntervalMs.
+    bool retrying() const { return m_retrying; }
+    // The device or network address the port number stands for now.
+    QString device() const { return m_resolver(m_port); }
 
     bool DTREnable() const { return m_dtr; }
     void setDTREnable(bool high);

@@ -5,6 +5,11 @@
 
 QString deviceForPort(int port)
 {
-    const QString mapped = GetSetting(Options::PortMapping(port), QString()).trimmed();
+    return deviceForPort(GetSetting(Options::PortMapping(port), QString()), port);
+}
+
+QString deviceForPort(const QString &mapping, int port)
+{
+    const QString mapped = mapping.trimmed();
     return mapped.isEmpty() ? defaultDeviceForPort(port) : mapped;
 }

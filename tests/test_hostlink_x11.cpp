@@ -8,7 +8,9 @@
 #include "tools/zolvek-send/hostsender.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -172,18 +174,27 @@ void TestHostLinkX11::burstFromOneSender()
     QVERIFY2(latency < 0.5, qPrintable(QString::number(latency))); // the flood took seconds
 }
 
-// A second start with the same options finds the running utility, says so and ends, opening
-// nothing; the first one still switches the radio.
+// A second start finds the running utility, says so and ends, opening nothing; the options it
+// was given are said not applied, there and in the running window. The first one still switches
+// the radio.
 void TestHostLinkX11::secondStartShowsTheFirst()
 {
     Station station;
+    QTemporaryDir logs;
+    station.errorFile = logs.filePath("first.err");
     QVERIFY(station.start(true));
     QProcess second;
     second.setProcessEnvironment(utilityEnvironment(station.configHome(), true));
-    second.start(binaryPath("zolvek-ptt"), {});
+    second.start(binaryPath("zolvek-ptt"), {"--tx-timeout", "180", "--listen", "4599"});
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 0);
-    QVERIFY(second.readAllStandardOutput().startsWith("zolvek-ptt: already running"));
+    const QByteArray said = second.readAllStandardOutput();
+    QVERIFY2(said.startsWith("zolvek-ptt: already running"), said.constData());
+    QVERIFY2(said.contains("not applied: --listen 4599 --tx-timeout 180"), said.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(windowsTitled("zolvek-ptt") == 1, 10000); // the notice
+    QFile errors(station.errorFile);
+    QVERIFY(errors.open(QIODevice::ReadOnly));
+    QVERIFY(errors.readAll().contains("options were not applied: --listen 4599 --tx-timeout 180"));
     QCOMPARE(station.sim.named("connected").size(), 1);
     QCOMPARE(send({"tx"}), 0);
     QVERIFY(station.waitForFrames(3));

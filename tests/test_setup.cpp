@@ -3,6 +3,7 @@
 #include "settings/options.h"
 #include "settings/settingsstore.h"
 #include "tests/form1controls.h"
+#include "tests/jsonprocess.h"
 #include "tests/testsupport.h"
 
 #include <QAction>
@@ -25,6 +26,7 @@ private Q_SLOTS:
     void mappingFromTheMenu_data();
     void mappingFromTheMenu();
     void listenerFromTheWindow();
+    void portStateAtAGlance();
     void refusedTimeoutSaid_data();
     void refusedTimeoutSaid();
 
@@ -225,6 +227,39 @@ void TestSetup::listenerFromTheWindow()
     QCOMPARE(Label3(*m_form)->toolTip(), Form1::IndicatorTip);
     QVERIFY(m_log->take().contains("dtr 0"));
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 10000);
+}
+
+// No port open has a look of its own, never the green of receive, and the tool tip says the
+// device, why, and whether it is being tried again.
+void TestSetup::portStateAtAGlance()
+{
+    m_form = std::make_unique<Form1>(safePortFactory());
+    const auto lamp = [this] {
+        const QImage shown = Shape1(*m_form)->grab().toImage();
+        return shown.pixelColor(shown.rect().center());
+    };
+    const auto tip = [this] {
+        return Label3(*m_form)->toolTip();
+    };
+    m_form->Form_Load(); // COM1 is a missing device
+    m_form->show();
+    QVERIFY2(tip().contains(QRegularExpression(
+                 R"(\nNo port open: COM1 \(\S+/missing-com1\): .+\nNot retried)")),
+             qPrintable(tip()));
+    QCOMPARE_NE(lamp(), PttSwitch::Green);
+
+    SimProcess sim;
+    QVERIFY(sim.start());
+    testStore().mapPort(1, sim.url());
+    Q_EMIT Combo1(*m_form)->clicked(); // chosen again: reopened
+    QVERIFY(comport(*m_form).PortOpen());
+    QCOMPARE(tip(), Form1::IndicatorTip);
+    QCOMPARE(lamp(), PttSwitch::Green);
+
+    sim.process().kill(); // a network radio gone: tried again
+    QTRY_VERIFY_WITH_TIMEOUT(tip().contains("\nRetrying every 2 s."), 10000);
+    QVERIFY2(tip().contains("No port open: COM1 (" + sim.url() + "): "), qPrintable(tip()));
+    QCOMPARE_NE(lamp(), PttSwitch::Green);
 }
 
 void TestSetup::refusedTimeoutSaid_data()
