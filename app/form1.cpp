@@ -90,7 +90,7 @@ void Form1::buildControls()
     placeTwips(m_Combo1, 1560, 240, 1215, 315);
     m_Combo1->setToolTip(QStringLiteral("Set COM port for radio"));
     // Which device or address each COM port stands for.
-    m_Combo1->setItemToolTips([](int index) { return deviceForPort(index + 1); });
+    m_Combo1->setItemToolTips([this](int index) { return m_comport.deviceFor(index + 1); });
     m_Combo1->setEnabled(false);
     m_Label1->setBuddy(m_Combo1);
 

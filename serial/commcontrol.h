@@ -43,7 +43,8 @@ public:
     void setPortOpen(bool open);
     // A lost port being tried again every RetryIntervalMs.
     bool retrying() const { return m_retrying; }
-    // The device or network address the port number stands for now.
+    // The device or network address a port number stands for now, and the port's own.
+    QString deviceFor(int port) const { return m_resolver(port); }
     QString device() const { return m_resolver(m_port); }
 
     bool DTREnable() const { return m_dtr; }
