@@ -388,6 +388,5 @@ void Form1::portLost(const QString &why)
 {
     logPortFailures("the port failed by itself", {why});
     m_Shape1->setFillColor(PttSwitch::Green);
-    showPortState({why});
-    reportPortError({why});
+    reportPortError({why}); // the indicator shows the port's state from there
 }

@@ -151,13 +151,14 @@ int main(int argc, char *argv[])
     // A second start shows the running utility and opens nothing.
     SingleInstance instance(privateFolder(Options::App));
     if (!instance.claim()) {
-        const bool shown = instance.wakeRunning(line.given());
+        const QStringList given = line.given();
+        const bool shown = instance.wakeRunning(given);
         std::printf(shown ? "zolvek-ptt: already running; its window was brought to the front\n"
                           : "zolvek-ptt: already running\n");
-        if (!line.given().isEmpty())
+        if (!given.isEmpty())
             std::printf("zolvek-ptt: not applied: %s (the running utility keeps its own; close "
                         "it and start again with them)\n",
-                        qUtf8Printable(line.given().join(QLatin1Char(' '))));
+                        qUtf8Printable(given.join(QLatin1Char(' '))));
         return 0;
     }
 

@@ -49,8 +49,10 @@ void SingleInstance::hearCaller(QLocalSocket *caller)
             return;
         }
         const QByteArray line = caller->readLine(MaxLine).trimmed();
-        if (!line.startsWith("wake"))
-            return caller->abort();
+        if (!line.startsWith("wake")) {
+            caller->abort();
+            return;
+        }
         caller->write("shown\n");
         caller->flush();
         caller->disconnectFromServer();

@@ -62,7 +62,6 @@ void Form1::Form_Load()
     m_radio->openPort(radio);
     const QStringList openFailure = radio.errors();
     m_radio->send(Frames::Receive, radio);
-    showPortState(openFailure);
 
     // Written for whoever started the utility from a terminal.
     for (const QString &error : step.errors())
