@@ -96,6 +96,7 @@ void Ft847Radio::openPort(ResumeNext &step)
 void Ft847Radio::closePort(ResumeNext &step)
 {
     const bool was = !m_holders.isEmpty();
+    m_fresh.reset();
     step([&] { m_port.setRTSEnable(false); });
     step([&] { m_port.setDTREnable(false); });
     step([&] { m_port.setPortOpen(false); });
@@ -111,6 +112,7 @@ void Ft847Radio::closePort(ResumeNext &step)
 void Ft847Radio::portOpened()
 {
     const bool wasKeyed = !m_holders.isEmpty();
+    m_fresh.reset();
     m_holders.clear();
     m_transmitTimer.stop();
     if (wasKeyed)
@@ -160,6 +162,7 @@ void Ft847Radio::setLines(bool high, ResumeNext &step)
                 throw PortError(PortError::PortNotOpen,
                                 QStringLiteral("COM%1 is not open").arg(m_port.CommPort()));
         });
+    m_fresh.reset(); // the radio's status reads change with its transmit
     step([&] { m_port.setRTSEnable(high); });
     step([&] { m_port.setDTREnable(high); });
 }
@@ -298,6 +301,8 @@ void Ft847Radio::perform(const QList<Request> &requests, Owner owner, Done done)
         return done(Rejected, {});
     }
     if (requests.size() == 1 && reads) {
+        if (freshAnswer(requests.first()))
+            return done(0, m_fresh->answer);
         // The same read asked while one is queued or awaited: that one's answer serves both.
         if (m_hasCurrent && m_current.requests == requests && m_current.next <= 1) {
             m_current.done << Asker{owner, std::move(done)};
@@ -310,6 +315,17 @@ void Ft847Radio::perform(const QList<Request> &requests, Owner owner, Done done)
             }
     }
     add(Job{requests, owner, {Asker{owner, std::move(done)}}, 0}, !reads);
+}
+
+// `read` was answered just now, and nothing that could change the answer is queued or has left
+// since.
+bool Ft847Radio::freshAnswer(const Request &read) const
+{
+    if (!m_fresh || !(m_fresh->read == read) || !m_writes.empty()
+        || Clock::now() - m_fresh->at >= std::chrono::milliseconds(FreshAnswerMs))
+        return false;
+    return !m_hasCurrent
+           || std::all_of(m_current.requests.cbegin(), m_current.requests.cend(), isRead);
 }
 
 void Ft847Radio::add(Job job, bool urgent)
@@ -415,6 +431,7 @@ void Ft847Radio::sendNext()
         return finishCurrent(IoError);
     }
     if (!read) {
+        m_fresh.reset();
         applied(frame);
         if (m_current.next == m_current.requests.size())
             finishCurrent(0);
@@ -509,6 +526,8 @@ void Ft847Radio::answerArrived()
         m_known[vfo] = *status;
         m_modeKnown[vfo] = true;
     }
+    if (m_current.requests.size() == 1)
+        m_fresh = Fresh{m_current.requests.first(), answer, Clock::now()};
     finishRead(0, answer);
 }
 

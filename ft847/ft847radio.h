@@ -10,6 +10,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <optional>
 
 class CommControl;
 class ResumeNext;
@@ -26,7 +27,8 @@ class ResumeNext;
 // frames, sets) go ahead of reads. A read waits for its answer for ReadTimeoutMs at most; an
 // answer that comes later is recognised as that read's and dropped, and no other read is sent
 // until it has come or LateAnswerMs have passed. The same read asked by several programs while
-// one is queued or awaited is answered from that one. While the radio is keyed, a change of
+// one is queued or awaited is answered from that one, as is the same read asked again within
+// FreshAnswerMs of its answer. While the radio is keyed, a change of
 // frequency, mode or satellite mode from anyone but a holder is refused (Rejected).
 //
 // It keeps the record of the radio: each VFO's frequency and mode as last set or read, and
@@ -44,6 +46,11 @@ public:
     // How long the answer to a read that timed out may still come, and is taken for its own.
     static constexpr int LateAnswerMs = 1000;
     static constexpr int MaxTransmitTimeout = 86400;
+    // The same read asked again this soon after the radio answered it is answered with that
+    // answer: asking anew and hearing back takes two frames' time on the wire (22.9 ms at 4800
+    // baud), so no new read could tell anything younger. A write or a key change in between ends
+    // it.
+    static constexpr int FreshAnswerMs = 23;
     // Frames leave this much more than the radio's pacing apart: their way to the radio (a
     // network port, a USB adapter) brings one a millisecond or so late now and then.
     static constexpr int PacingMarginMs = 2;
@@ -142,6 +149,7 @@ private:
     void add(Job job, bool urgent);
     void run();
     bool answeredFromRecord();
+    bool freshAnswer(const Request &read) const;
     void sendNext();
     void finishCurrent(int code, const QByteArray &answer = QByteArray());
     void applied(const QByteArray &frame);
@@ -173,6 +181,14 @@ private:
     std::chrono::steady_clock::time_point m_lastFrame;
     bool m_anyFrame = false;
     QTimer m_paceTimer;
+    // The last read the radio answered, while it may serve the same read again.
+    struct Fresh
+    {
+        Request read;
+        QByteArray answer;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::optional<Fresh> m_fresh;
     bool m_silent = false;
     bool m_opening = false;
 
