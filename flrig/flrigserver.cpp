@@ -2,6 +2,8 @@
 
 #include <QLoggingCategory>
 #include <QNetworkInterface>
+#include <algorithm>
+#include <optional>
 
 Q_LOGGING_CATEGORY(lcFlrig, "zolvek.flrig", QtInfoMsg)
 
@@ -150,11 +152,59 @@ void FlrigServer::serve(const ClientPtr &client)
         client->nextStep = 0;
         client->answers.clear();
         client->busy = true;
+        const auto &steps = client->reply.steps;
+        if (client->setInFlight && std::any_of(steps.cbegin(), steps.cend(), [](const auto &s) {
+                return s.kind == FlrigSession::Step::Kind::Radio && s.request.answerSize == 0;
+            })) {
+            client->heldForSet = true;
+            return;
+        }
         step(client);
     }
 }
 
-// The steps of the call in hand: keying at once, the radio's requests each waited for.
+// Changes the radio has taken in its queue are answered at once; false when they were refused
+// (the call is then answered with why).
+bool FlrigServer::sendChange(const ClientPtr &client, const QList<Ft847Radio::Request> &changes)
+{
+    auto told = std::make_shared<bool>(false);
+    auto atOnce = std::make_shared<std::optional<int>>(); // sent or refused before perform returned
+    const QPointer<FlrigServer> self(this);
+    // The client is kept until its change has gone: it is the change's owner at the radio.
+    m_radio.perform(
+        changes, client.get(), [self, client, told, atOnce](int code, const QByteArray &) {
+            if (!*told) {
+                *atOnce = code;
+                return;
+            }
+            client->setInFlight = false;
+            if (code != 0)
+                qCWarning(lcFlrig,
+                          "a change an XML-RPC client was told was made did not reach the "
+                          "radio: %s",
+                          code == Ft847Radio::Rejected ? "another program is transmitting"
+                                                       : "the radio's port failed");
+            if (self && !client->closing && std::exchange(client->heldForSet, false))
+                self->step(client);
+        });
+    *told = true;
+    if (!atOnce->has_value()) {
+        client->setInFlight = true;
+        return true;
+    }
+    if (**atOnce == 0)
+        return true;
+    client->busy = false;
+    answer(client, "200 OK",
+           Xmlrpc::fault(**atOnce == Ft847Radio::Rejected
+                             ? QStringLiteral("refused: another program is transmitting")
+                             : QStringLiteral("the radio's port failed")));
+    serve(client);
+    return false;
+}
+
+// The steps of the call in hand: keying at once, changes once the radio has queued them, reads
+// once answered.
 void FlrigServer::step(const ClientPtr &client)
 {
     using Kind = FlrigSession::Step::Kind;
@@ -170,6 +220,17 @@ void FlrigServer::step(const ClientPtr &client)
                        Xmlrpc::fault(QStringLiteral("the radio's port failed")));
                 return serve(client);
             }
+            continue;
+        }
+        if (next.request.answerSize == 0) {
+            // This change and those right after it go to the radio's queue together.
+            QList<Ft847Radio::Request> changes{next.request};
+            const auto &steps = client->reply.steps;
+            while (client->nextStep < steps.size() && steps[client->nextStep].kind == Kind::Radio
+                   && steps[client->nextStep].request.answerSize == 0)
+                changes << steps[client->nextStep++].request;
+            if (!sendChange(client, changes))
+                return;
             continue;
         }
         m_radio.perform({next.request}, client.get(), [this, weak](int code, const QByteArray &got) {
@@ -234,7 +295,11 @@ void FlrigServer::forget(Client &client)
 {
     client.closing = true;
     client.reply = {};
-    m_radio.drop(&client);
+    // A change it was told was made still goes; its key ends now all the same.
+    if (client.setInFlight)
+        m_radio.release(&client);
+    else
+        m_radio.drop(&client);
 }
 
 void FlrigServer::gone(ClientConnection *connection)

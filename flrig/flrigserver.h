@@ -15,8 +15,10 @@
 
 // The utility's flrig door: flrig's XML-RPC (HTTP POST of XML, keep-alive) for the programs that
 // drive a radio through flrig (fldigi, WSJT-X and JS8Call with Rig "FLRig", QLog, not1mm...), on
-// the one radio. Each client's key is its own, as the listener's are: it ends when the client
-// leaves, its link dies or it loses its place.
+// the one radio. As flrig does, a change (frequency, mode, split) is answered once the radio has
+// taken it in its queue, not when it reaches the radio after the frames before it; it still
+// reaches the radio if the client leaves meanwhile. Each client's key is its own, as the
+// listener's are: it ends when the client leaves, its link dies or it loses its place.
 //
 // An HTTP door is one every web page can post to, so nothing from a browser is carried out: a
 // request with an Origin (or any browser fetch) header, one whose body is not text/xml, one
@@ -53,6 +55,10 @@ private:
         bool keepAlive = true;
         bool busy = false;
         bool closing = false;
+        // A change it was told is done is still on its way to the radio; the next call with a
+        // change of its own waits for it (heldForSet), so a client queues one at most.
+        bool setInFlight = false;
+        bool heldForSet = false;
         std::chrono::steady_clock::time_point lastCall = std::chrono::steady_clock::now();
     };
     using ClientPtr = std::shared_ptr<Client>;
@@ -62,6 +68,7 @@ private:
     void serve(const ClientPtr &client);
     QByteArray refusal(const HttpRequests::Request &request) const;
     void step(const ClientPtr &client);
+    bool sendChange(const ClientPtr &client, const QList<Ft847Radio::Request> &changes);
     void answer(const ClientPtr &client, const QByteArray &status, const QByteArray &xml);
     void refuse(Client &client, const QByteArray &status, const char *why);
     void forget(Client &client);

@@ -36,6 +36,7 @@ private Q_SLOTS:
     void hamlibFlrigBackend();
     void keyEndsWithItsProgram_data();
     void keyEndsWithItsProgram();
+    void changeOutlivesItsProgram();
     void nothingFromABrowser_data();
     void nothingFromABrowser();
 
@@ -188,6 +189,23 @@ void TestFlrig::keyEndsWithItsProgram()
     else
         post(client, call("rig.set_ptt", param("<i4>0</i4>")));
     QVERIFY(m_sim.waitFor([&](const auto &) { return !linesHigh(); }));
+}
+
+// A change answered while it waits its turn at the radio (behind another program's split,
+// two frames) still reaches it when its program has gone the moment it was answered, as
+// Hamlib's one-shot rigctl -m 4 does.
+void TestFlrig::changeOutlivesItsProgram()
+{
+    QTcpSocket other, client;
+    QVERIFY(connectClient(other) && connectClient(client));
+    QVERIFY(post(other, call("rig.set_vfoB", param("<double>435300000</double>")))
+                .contains("200 OK"));
+    QVERIFY(post(client, call("rig.set_mode", param("LSB"))).contains("200 OK"));
+    client.abort();
+    QVERIFY(m_sim.waitFor([&](const auto &) {
+        const auto frames = m_sim.named("frame");
+        return !frames.isEmpty() && frames.last().value("name").toString().endsWith("lsb");
+    }));
 }
 
 // What a page in a browser can make it send: never carried out, and the connection closed.
