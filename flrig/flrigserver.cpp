@@ -153,9 +153,10 @@ void FlrigServer::serve(const ClientPtr &client)
         client->answers.clear();
         client->busy = true;
         const auto &steps = client->reply.steps;
-        if (client->setInFlight && std::any_of(steps.cbegin(), steps.cend(), [](const auto &s) {
-                return s.kind == FlrigSession::Step::Kind::Radio && s.request.answerSize == 0;
-            })) {
+        const bool changes = std::any_of(steps.cbegin(), steps.cend(), [](const auto &s) {
+            return s.kind == FlrigSession::Step::Kind::Radio && s.request.answerSize == 0;
+        });
+        if (changes && client->changesInFlight >= MaxChangesInFlight) {
             client->heldForSet = true;
             return;
         }
@@ -177,7 +178,7 @@ bool FlrigServer::sendChange(const ClientPtr &client, const QList<Ft847Radio::Re
                 *atOnce = code;
                 return;
             }
-            client->setInFlight = false;
+            --client->changesInFlight;
             if (code != 0)
                 qCWarning(lcFlrig,
                           "a change an XML-RPC client was told was made did not reach the "
@@ -189,7 +190,7 @@ bool FlrigServer::sendChange(const ClientPtr &client, const QList<Ft847Radio::Re
         });
     *told = true;
     if (!atOnce->has_value()) {
-        client->setInFlight = true;
+        ++client->changesInFlight;
         return true;
     }
     if (**atOnce == 0)
@@ -296,7 +297,7 @@ void FlrigServer::forget(Client &client)
     client.closing = true;
     client.reply = {};
     // A change it was told was made still goes; its key ends now all the same.
-    if (client.setInFlight)
+    if (client.changesInFlight > 0)
         m_radio.release(&client);
     else
         m_radio.drop(&client);

@@ -31,6 +31,9 @@ public:
     static constexpr int MaxClients = 16;
     // Answers a client has left unread beyond this: it is not reading, and is dropped.
     static constexpr qint64 MaxUnread = 64 * 1024;
+    // Changes of one client waiting their turn at the radio (frames leave 52 ms apart): a client
+    // that sends them faster waits for its answers instead of filling the radio's queue.
+    static constexpr int MaxChangesInFlight = 4;
 
     explicit FlrigServer(Ft847Radio &radio, QObject *parent = nullptr);
     ~FlrigServer() override;
@@ -55,9 +58,9 @@ private:
         bool keepAlive = true;
         bool busy = false;
         bool closing = false;
-        // A change it was told is done is still on its way to the radio; the next call with a
-        // change of its own waits for it (heldForSet), so a client queues one at most.
-        bool setInFlight = false;
+        // Changes it was told are made that are still on their way to the radio; a call with a
+        // change beyond MaxChangesInFlight waits for the first of them (heldForSet).
+        int changesInFlight = 0;
         bool heldForSet = false;
         std::chrono::steady_clock::time_point lastCall = std::chrono::steady_clock::now();
     };
