@@ -11,8 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -25,6 +27,7 @@
 #include <poll.h>
 #include <stdexcept>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -318,6 +321,32 @@ bool connectWithin(QTcpSocket &client, quint16 port, double seconds)
     return true;
 }
 
+// One XML-RPC call on a kept-alive connection, as fldigi's and Hamlib's flrig clients make
+// them: the answer's body once all of it has come.
+QByteArray xmlrpcCall(QTcpSocket &socket, const QByteArray &method, const QByteArray &params)
+{
+    const QByteArray body = "<?xml version=\"1.0\"?><methodCall><methodName>" + method
+                            + "</methodName><params>" + params + "</params></methodCall>";
+    socket.write("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
+                 "Content-Length: "
+                 + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    socket.flush();
+    QByteArray got;
+    for (;;) {
+        const qsizetype head = got.indexOf("\r\n\r\n");
+        if (head >= 0) {
+            static const QRegularExpression length(QStringLiteral("Content-length: *(\\d+)"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+            const auto match = length.match(QString::fromLatin1(got.left(head)));
+            if (match.hasMatch() && got.size() >= head + 4 + match.captured(1).toLongLong())
+                return got.mid(head + 4);
+        }
+        if (!socket.waitForReadyRead(15000))
+            throw std::runtime_error("no XML-RPC answer to " + method.toStdString());
+        got += socket.readAll();
+    }
+}
+
 // What a rigctl server does on a tty-double device for a client on a held TCP connection, run
 // by the double: Hamlib's rigctld for the FT-847 (keying by its PTT frames) or the utility's
 // listener (keying by the lines). Both drive the same kind of port, timed by the same log.
@@ -574,18 +603,7 @@ DoorFigures doorFigures(const QString &bin, int requests)
     if (serial < 0)
         throw std::runtime_error("no serial FT-847 port");
     const auto post = [&xmlrpc](const QByteArray &method, const QByteArray &params) {
-        const QByteArray body = "<?xml version=\"1.0\"?><methodCall><methodName>" + method
-                                + "</methodName><params>" + params + "</params></methodCall>";
-        xmlrpc.write("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
-                     "Content-Length: "
-                     + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        xmlrpc.flush();
-        QByteArray got;
-        while (!got.contains("</methodResponse>\r\n"))
-            if (xmlrpc.waitForReadyRead(15000))
-                got += xmlrpc.readAll();
-            else
-                throw std::runtime_error("no XML-RPC answer");
+        xmlrpcCall(xmlrpc, method, params);
         return monotonicSeconds();
     };
     const auto line = [&listener](const QByteArray &command) {
@@ -644,6 +662,181 @@ DoorFigures doorFigures(const QString &bin, int requests)
     server.terminate();
     if (!server.waitForFinished(5000))
         server.kill();
+    return figures;
+}
+
+// flrig lists serial ports by opening every /dev/ttyS* (one is this machine's console) and
+// serves XML-RPC on every address: it is run only where each /dev/ttyS* is /dev/null and the
+// network is the loopback alone, as scripts/bench arranges. The reason it is not run, or none.
+QString flrigUnsafeHere()
+{
+    struct stat null
+    {
+    };
+    if (::stat("/dev/null", &null) != 0)
+        return QStringLiteral("no /dev/null");
+    const QStringList ttys =
+        QDir(QStringLiteral("/dev")).entryList({QStringLiteral("ttyS*")}, QDir::System);
+    for (const QString &tty : ttys) {
+        struct stat device
+        {
+        };
+        if (::stat(QFile::encodeName(QStringLiteral("/dev/") + tty).constData(), &device) != 0
+            || device.st_rdev != null.st_rdev)
+            return QStringLiteral("/dev/%1 is a serial device here").arg(tty);
+    }
+    QStringList names;
+    for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces())
+        names << interface.name();
+    if (names != QStringList{QStringLiteral("lo")})
+        return QStringLiteral("the network is more than the loopback (%1)").arg(names.join(' '));
+    if (QStandardPaths::findExecutable(QStringLiteral("flrig")).isEmpty())
+        return QStringLiteral("no flrig (package flrig)");
+    return {};
+}
+
+// The same XML-RPC calls, in turn, to the utility's flrig door and to Debian's flrig 1.4.7 for
+// the FT-847, each on a virtual radio of its own (flrig's through a pseudo-terminal that socat
+// bridges to the radio's raw port): each call's answer, and a key to the radio keyed (our
+// lines; flrig's PTT frame). flrig polls its radio all the while, as it does for its clients.
+struct XmlrpcCallSpec
+{
+    const char *method;
+    QByteArray params;
+};
+const XmlrpcCallSpec PeerCalls[] = {
+    {"main.get_version", {}},
+    {"rig.get_xcvr", {}},
+    {"rig.get_modes", {}},
+    {"rig.get_vfoA", {}},
+    {"rig.get_mode", {}},
+    {"rig.get_bw", {}},
+    {"rig.get_smeter", {}},
+    {"rig.get_ptt", {}},
+    {"rig.get_split", {}},
+    {"rig.get_AB", {}},
+    {"rig.set_vfoA", "<param><value><double>14076000</double></value></param>"},
+    {"rig.set_mode", "<param><value>USB</value></param>"},
+    {"rig.set_ptt", "<param><value><i4>1</i4></value></param>"},
+    {"rig.set_ptt", "<param><value><i4>0</i4></value></param>"},
+};
+constexpr int PeerCallCount = int(std::size(PeerCalls));
+
+struct XmlrpcPeerFigures
+{
+    std::vector<double> answered[2][PeerCallCount]; // [ours, flrig][call]
+    std::vector<double> keyed[2];
+};
+
+XmlrpcPeerFigures xmlrpcPeerFigures(const QString &bin, int rounds)
+{
+    QTemporaryDir dir;
+    // Ours.
+    Radio ourRadio(bin);
+    writeStore(dir.path(), QStringLiteral("rfc2217://") + ourRadio.address());
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 ourPort = probe.serverPort();
+    probe.close();
+    QProcess utility;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    utility.setProcessEnvironment(env);
+    utility.setStandardErrorFile(QProcess::nullDevice());
+    utility.start(bin + QStringLiteral("/zolvek-ptt"),
+                  {"--flrig", QStringLiteral("127.0.0.1:%1").arg(ourPort)});
+
+    // flrig's: its radio's raw port bridged to a pseudo-terminal, and its prefs naming both.
+    Radio theirRadio(bin + QStringLiteral("/ft847-sim"), {"--json", "--raw"});
+    const QString link = dir.path() + QStringLiteral("/flrig-radio");
+    QProcess socat;
+    socat.start(QStringLiteral("socat"),
+                {"pty,raw,echo=0,link=" + link, "tcp:" + theirRadio.address()});
+    const double up = monotonicSeconds() + 10;
+    while (!QFileInfo::exists(link) && monotonicSeconds() < up)
+        QThread::msleep(20);
+    const QString home = dir.path() + QStringLiteral("/home");
+    QDir().mkpath(home + QStringLiteral("/.flrig"));
+    const auto writePrefs = [&home](const char *name, const QString &entries) {
+        QFile prefs(home + QStringLiteral("/.flrig/") + QLatin1String(name));
+        prefs.open(QIODevice::WriteOnly);
+        prefs.write("; FLTK preferences file format 1.0\n; vendor: w1hkj.com\n\n[.]\n\n"
+                    + entries.toUtf8());
+    };
+    // flrig takes a port it found in its own search, which finds the terminal by its own name.
+    writePrefs("flrig.prefs", QStringLiteral("xcvr_name:FT-847\n"));
+    writePrefs("FT-847.prefs", QStringLiteral("version:1.4.7\nxcvr_serial_port:%1\n"
+                                              "comm_stopbits:2\nptt_via_cat:1\n")
+                                   .arg(QFileInfo(link).canonicalFilePath()));
+    QProcess flrig;
+    QProcessEnvironment flrigEnv = QProcessEnvironment::systemEnvironment();
+    flrigEnv.insert(QStringLiteral("HOME"), home);
+    flrig.setProcessEnvironment(flrigEnv);
+    flrig.setStandardOutputFile(QProcess::nullDevice());
+    flrig.setStandardErrorFile(QProcess::nullDevice());
+    flrig.start(QStringLiteral("flrig"), {});
+    const auto stopAll = [&] {
+        for (QProcess *process : {&flrig, &utility}) {
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+            process->waitForFinished(2000);
+        }
+        socat.kill();
+        socat.waitForFinished(2000);
+    };
+
+    XmlrpcPeerFigures figures;
+    try {
+        QTcpSocket ours, theirs;
+        if (!connectWithin(ours, ourPort, 15))
+            throw std::runtime_error("the utility's flrig door did not open");
+        if (!connectWithin(theirs, 12345, 30))
+            throw std::runtime_error("flrig did not serve XML-RPC on 12345");
+        // flrig serves at once, but answers for its radio once it has read it.
+        const double ready = monotonicSeconds() + 30;
+        while (!xmlrpcCall(theirs, "rig.get_vfoA", {}).contains("14074000"))
+            if (monotonicSeconds() > ready)
+                throw std::runtime_error("flrig did not read its radio");
+            else
+                QThread::msleep(200);
+        // The utility has opened its port with the lines low: each key is seen from there.
+        ourRadio.nextLines(false);
+        Radio *radios[2] = {&ourRadio, &theirRadio};
+        QTcpSocket *sockets[2] = {&ours, &theirs};
+        // Each round, each server in turn (the first every other round) is asked the calls in
+        // order, as a client polls: the answer to one may serve the next.
+        for (int round = 0; round < rounds; ++round)
+            for (int turn = 0; turn < 2; ++turn)
+                for (int call = 0; call < PeerCallCount; ++call) {
+                    const int side = (turn + round) % 2;
+                    const XmlrpcCallSpec &spec = PeerCalls[call];
+                    const bool key = spec.params.contains("<i4>1</i4>")
+                                     && QByteArray(spec.method) == "rig.set_ptt";
+                    const bool release = spec.params.contains("<i4>0</i4>");
+                    const double sent = monotonicSeconds();
+                    xmlrpcCall(*sockets[side], spec.method, spec.params);
+                    figures.answered[side][call].push_back((monotonicSeconds() - sent) * 1000);
+                    if (!key && !release)
+                        continue;
+                    // The radio keyed (or left) before the next call: ours by the lines,
+                    // flrig's by its PTT frame.
+                    const QJsonObject seen =
+                        side == 0
+                            ? radios[0]->nextLines(key)
+                            : radios[1]->next([key](const QJsonObject &e) {
+                                  return e.value("event") == "frame"
+                                         && e.value("hex").toString().endsWith(key ? "08" : "88");
+                              });
+                    if (key)
+                        figures.keyed[side].push_back((seen.value("t").toDouble() - sent) * 1000);
+                }
+    } catch (...) {
+        stopAll();
+        throw;
+    }
+    stopAll();
     return figures;
 }
 
@@ -843,6 +1036,31 @@ void addDoorFigures(std::vector<Figure> &figures, const QString &bin)
             QStringLiteral("Doors, frequency read to its answer: %1").arg(doorNames[door]),
             doors.read[door], "ms", true));
     }
+    const QString unsafe = flrigUnsafeHere();
+    if (!unsafe.isEmpty()) {
+        std::fprintf(stderr, "zolvek-bench: flrig 1.4.7 beside the flrig door not run: %s\n",
+                     qUtf8Printable(unsafe));
+        return;
+    }
+    const XmlrpcPeerFigures peer = xmlrpcPeerFigures(bin, 50);
+    const auto sideBySide = [&figures](const QString &what, const std::vector<double> &flrig,
+                                       const std::vector<double> &ours) {
+        figures.push_back(
+            summarise(QStringLiteral("XML-RPC, %1: flrig 1.4.7").arg(what), flrig, "ms", true));
+        figures.push_back(summarise(
+            QStringLiteral("XML-RPC, %1: the utility's flrig door").arg(what), ours, "ms", true));
+        figures.push_back(Figure{QStringLiteral("Ratio: XML-RPC, %1, our median / flrig").arg(what),
+                                 percentile(ours, 0.5) / percentile(flrig, 0.5), 0, "", "x", 1});
+    };
+    sideBySide(QStringLiteral("rig.set_ptt 1 to the radio keyed (PTT frame; our lines)"),
+               peer.keyed[1], peer.keyed[0]);
+    for (int call = 0; call < PeerCallCount; ++call)
+        sideBySide(QStringLiteral("%1%2 to its answer")
+                       .arg(QLatin1String(PeerCalls[call].method))
+                       .arg(PeerCalls[call].params.contains("<i4>1</i4>")   ? " 1"
+                            : PeerCalls[call].params.contains("<i4>0</i4>") ? " 0"
+                                                                            : ""),
+                   peer.answered[1][call], peer.answered[0][call]);
 }
 
 int printFigures(const std::vector<Figure> &figures, const QString &jsonOut)
