@@ -16,7 +16,10 @@ satellite (AO-73) from a TLE this script writes; its Radio Control window is ope
 module's menu, and Track and Engage are pressed (clicks at the places Gpredict 2.3 puts them on a
 1280x900 screen under openbox): both satellite VFOs should then follow the Doppler shift.
 WSJT-X again with Rig "FLRig" on the flrig door, Tune pressed as before: it must key and
-release. fldigi with flrig rig control on the flrig door: it must read the radio's frequency, and
+release. Then WSJT-X on the flrig door once more, its Settings' Radio tab open: Test CAT must turn
+green, and Test PTT, pressed twice, must key the radio and release it. WSJT-X tests CAT only
+with a sound card it can open, so a PulseAudio server with a null sink runs for the whole script
+(its "default" devices). fldigi with flrig rig control on the flrig door: it must read the radio's frequency, and
 key and release with T/R.
 rigctld -m 1001 on the serial port's link, with rigctl -m 2 as the program on it: tunes, switches
 satellite mode and keys.
@@ -91,7 +94,8 @@ def write_wsjtx(config, port, rig="Hamlib NET rigctl"):
     with open(os.path.join(config, "WSJT-X.ini"), "w") as out:
         out.write("[Configuration]\nMyCall=N0CALL\nMyGrid=JO65\nRig=%s\n"
                   "CATNetworkPort=127.0.0.1:%s\nPTTMethod=PTT_method_CAT\n"
-                  "SplitMode=split_mode_rig\nDataMode=data_mode_USB\n" % (rig, port))
+                  "SplitMode=split_mode_rig\nDataMode=data_mode_USB\n"
+                  "SoundInName=default\nSoundOutName=default\n" % (rig, port))
 
 
 def write_fldigi(home, port):
@@ -150,6 +154,52 @@ def tune_wsjtx(env):
     click(env, 753, 415)  # Tune off
 
 
+def pixel(display, x, y):
+    """The colour at (x, y) of `display`'s screen, as (red, green, blue)."""
+    from Xlib import X, display as xdisplay
+    screen = xdisplay.Display(display).screen()
+    data = screen.root.get_image(x, y, 1, 1, X.ZPixmap, 0xffffffff).data
+    return data[2], data[1], data[0]
+
+
+TESTS = {}
+
+
+def test_wsjtx(env):
+    """Settings (F2), Radio tab: Test CAT, then Test PTT twice (at the places WSJT-X 2.6 puts them
+    under openbox on a 1280x900 screen); whether Test CAT turned green and Test PTT red."""
+    def green(rgb):
+        return rgb[1] > 120 and rgb[0] < 100 and rgb[2] < 100
+    click(env, 640, 450)  # the splash screen away
+    time.sleep(2)
+    click(env, 200, 250)  # the main window has the keyboard
+    subprocess.run(["xdotool", "key", "F2"], env=env, check=False)
+    time.sleep(3)
+    click(env, 203, 46)  # Radio
+    time.sleep(2)
+    click(env, 516, 545)  # Test CAT
+    time.sleep(4)
+    TESTS["cat"] = green(pixel(env["DISPLAY"], 470, 545))
+    click(env, 701, 545)  # Test PTT: keyed
+    time.sleep(3)
+    TESTS["ptt"] = pixel(env["DISPLAY"], 700, 545)[:2] == (255, 0)
+    click(env, 701, 545)  # released
+    time.sleep(2)
+    click(env, 740, 689)  # Cancel
+
+
+def start_sound(env):
+    """A PulseAudio server with one null sink, for WSJT-X's sound card; None without one."""
+    try:
+        subprocess.run(["pulseaudio", "--daemonize=yes", "--exit-idle-time=-1", "-n",
+                        "--load=module-null-sink sink_name=zolvek",
+                        "--load=module-native-protocol-unix"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        return True
+    except (OSError, subprocess.SubprocessError):
+        return False
+
+
 def key_fldigi(env):
     """T/R on for a few seconds, then off (where fldigi 4.1 puts it at 1280x900 under openbox)."""
     click(env, 593, 353)
@@ -199,6 +249,7 @@ def main():
     os.makedirs(output, exist_ok=True)
     work = tempfile.mkdtemp()
     procs = []
+    env = None
     try:
         display = ":%d" % (90 + os.getpid() % 9)
         procs.append(subprocess.Popen(["Xvfb", display, "-noreset", "-screen", "0",
@@ -208,6 +259,7 @@ def main():
                    XDG_RUNTIME_DIR=os.path.join(work, "runtime"))
         os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
         procs.append(subprocess.Popen(["openbox"], env=env, stderr=subprocess.DEVNULL))
+        sound = start_sound(env)
 
         sim = subprocess.Popen([os.path.join(BIN, "ft847-sim"), "--json", "--smeter", "17",
                                 "--squelch-open"], stdout=subprocess.PIPE, text=True)
@@ -248,6 +300,7 @@ def main():
                     ("wsjtx", ["wsjtx"], tune_wsjtx, 10),
                     ("klog", ["klog"], dismiss_notices, 10),
                     ("wsjtx-flrig", ["wsjtx"], tune_wsjtx, 10),
+                    ("wsjtx-flrig-test", ["wsjtx"], test_wsjtx, 5),
                     ("fldigi-flrig", ["fldigi"], key_fldigi, 15)]
         failed = False
         for name, command, drive, seconds in programs:
@@ -289,7 +342,14 @@ def main():
                       [e["on"] for e in satellite], modes,
                       {vfo: "%d, %s" % (len(hz), hz[:3] + (["..."] if len(hz) > 3 else []))
                        for vfo, hz in tuned.items()}, shot))
-            if name.startswith("wsjtx"):
+            if name == "wsjtx-flrig-test":
+                print("  Test CAT %s, Test PTT %s (sound server %s)" % (
+                    "green" if TESTS.get("cat") else "NOT green",
+                    "red while keyed" if TESTS.get("ptt") else "NOT red",
+                    "running" if sound else "missing"))
+                failed = (failed or not TESTS.get("cat") or not TESTS.get("ptt") or not keyed
+                          or not released)
+            elif name.startswith("wsjtx"):
                 failed = failed or not keyed or not released or not satellite
             elif name != "fldigi-flrig":
                 failed = failed or bool(keyed)
@@ -314,6 +374,9 @@ def main():
                   or satellite[:1] != [True] or [e["dtr"] for e in lines] != [True, False])
         return 1 if failed else 0
     finally:
+        if env:
+            subprocess.run(["pulseaudio", "--kill"], env=env, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for proc in reversed(procs):
             proc.terminate()
         for proc in procs:
