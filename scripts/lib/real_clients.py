@@ -323,6 +323,8 @@ def main():
                 program.wait(5)
             except subprocess.TimeoutExpired:
                 program.kill()
+            # WSJT-X's decoder outlives it when WSJT-X is terminated.
+            subprocess.run(["pkill", "-f", "jt9 .*" + work], check=False)
             seen = [e for e in frames[start:] if e.get("event") == "frame"]
             reads = sum(e["hex"].endswith("03") for e in seen)
             meters = sum(e["hex"].endswith("e7") for e in seen)
