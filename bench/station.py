@@ -9,13 +9,17 @@ The programs, each on its own connection to each server:
   logger   a logger: f and l STRENGTH twice a second
 Measured: T 1 to the radio keyed (ours: its lines; rigctld: its PTT frame), each program's worst
 answer, polls completed of those due, the radio's frames a second, the closest two frames, and
-each Doppler set to its change at the radio. Prints a table; measures, asserts nothing.
+each Doppler set to its change at the radio. Where tcpdump may capture on the loopback (root),
+the utility's key is also timed on the wire: the T 1 packet to the packet that raises the lines,
+and that packet to the virtual radio's reading of it. Prints a table; measures, asserts nothing.
 """
 import json
 import multiprocessing
 import os
+import shutil
 import socket
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -208,6 +212,57 @@ def figures(name, radio, results, sets, keys, lines_key):
     return rows
 
 
+def start_capture(path, ports):
+    """tcpdump on the loopback for these TCP ports, or None where it cannot run."""
+    if not shutil.which("tcpdump") or os.geteuid() != 0:
+        return None
+    capture = subprocess.Popen(
+        ["tcpdump", "-i", "lo", "-nn", "-s", "256", "--time-stamp-precision=nano", "-w", path,
+         " or ".join("tcp port %d" % port for port in ports)],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(1)  # it listens before the programs start
+    return capture
+
+
+def wire_rows(path, offset, listener, keys, radio):
+    """Each key on the wire: T 1 reaching the listener's port to the RFC 2217 SET-CONTROL that
+    raises the lines leaving for the radio, and that to the radio's reading of the lines."""
+    with open(path, "rb") as f:
+        data = f.read()
+    link = struct.unpack("<I", data[20:24])[0]
+    packets, pos = [], 24
+    while pos + 16 <= len(data):
+        sec, nsec, size, _ = struct.unpack("<IIII", data[pos:pos + 16])
+        ip = data[pos + 16:pos + 16 + size][14 if link == 1 else 0:]
+        pos += 16 + size
+        tcp = ip[(ip[0] & 15) * 4:]
+        packets.append((sec + nsec / 1e9 - offset, struct.unpack(">H", tcp[2:4])[0],
+                        tcp[(tcp[12] >> 4) * 4:]))
+    ups = [e["t"] for e in radio.events if e["event"] == "lines" and e["dtr"] and e["rts"]]
+    out, read = [], []
+    for asked in keys:
+        request = next((p for p in packets if p[0] >= asked - 0.001 and p[1] == listener
+                        and p[2].startswith(b"T 1")), None)
+        lines = request and next((p for p in packets if p[0] >= request[0]
+                                  and b"\xff\xfa\x2c\x05" in p[2]), None)
+        up = lines and next((t for t in ups if t >= asked), None)
+        if up:
+            out.append((lines[0] - request[0]) * 1000)
+            read.append((up - lines[0]) * 1000)
+    # Frames to the radio: data without Telnet commands, as the radio's port carries them.
+    port = int(radio.address.rsplit(":", 1)[1])
+    sent = [p[0] for p in packets if p[1] == port and len(p[2]) >= 5 and p[2][0] != 0xff]
+    gaps = [(b - a) * 1000 for a, b in zip(sent, sent[1:])]
+    if not out:
+        return []
+    return [("zolvek-ptt, on the wire: T 1 to the lines leaving (median, worst)",
+             "%.3f, %.3f ms" % (statistics.median(out), max(out))),
+            ("zolvek-ptt, on the wire: lines leaving to the radio reading them (median, worst)",
+             "%.3f, %.3f ms" % (statistics.median(read), max(read))),
+            ("zolvek-ptt, on the wire: closest two frames leaving for the radio",
+             "%.2f ms" % min(gaps) if gaps else "none")]
+
+
 def main():
     minutes = float(sys.argv[1]) if len(sys.argv) > 1 else 3.0
     started = []
@@ -233,8 +288,17 @@ def main():
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         connect(ours_port).close()
         connect(their_port).close()
+        pcap = os.path.join(config, "station.pcap")
+        capture = start_capture(pcap, (ours_port, int(ours_radio.address.rsplit(":", 1)[1])))
+        if capture:
+            started.append(capture)
+        offset = time.time() - time.monotonic()
         runs = run_stations((ours_port, their_port), minutes)
         rows = figures("zolvek-ptt", ours_radio, *runs[0], True)
+        if capture:
+            capture.terminate()
+            capture.wait()
+            rows += wire_rows(pcap, offset, ours_port, runs[0][2], ours_radio)
         rows += figures("rigctld -m 1001", their_radio, *runs[1], False)
         print("| Station, %.1f minutes | Figure |\n|---|---|" % minutes)
         for name, value in rows:
