@@ -28,8 +28,8 @@ class ResumeNext;
 // answer that comes later is recognised as that read's and dropped, and no other read is sent
 // until it has come or LateAnswerMs have passed. The same read asked by several programs while
 // one is queued or awaited is answered from that one, as is the same read asked again within
-// FreshAnswerMs of its answer. While the radio is keyed, a change of
-// frequency, mode or satellite mode from anyone but a holder is refused (Rejected).
+// FreshAnswerMs of its answer. While the radio is keyed, a change of frequency, mode or
+// satellite mode from anyone but a holder is refused (Rejected).
 //
 // It keeps the record of the radio: each VFO's frequency and mode as last set or read, and
 // satellite mode. A radio that does not answer (a cable that only keys) is said once on standard
