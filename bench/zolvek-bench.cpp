@@ -562,6 +562,26 @@ SatelliteFigures satelliteFigures(const QString &bin, bool ours, int requests, i
     return figures;
 }
 
+// A free TCP port on this computer, for a server that is told its port.
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// The utility on the store in `configHome`, offscreen, its messages dropped.
+void startUtility(QProcess &utility, const QString &bin, const QString &configHome,
+                  const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    utility.setProcessEnvironment(env);
+    utility.setStandardErrorFile(QProcess::nullDevice());
+    utility.start(bin + QStringLiteral("/zolvek-ptt"), arguments);
+}
+
 // The same radio reached by each door of one utility: a key (request to the lines up at the
 // radio) and a frequency read (request to its answer at the program), through the listener,
 // the serial FT-847 port and flrig's XML-RPC. Each key follows a release the radio has seen.
@@ -576,21 +596,11 @@ DoorFigures doorFigures(const QString &bin, int requests)
     QTemporaryDir dir;
     Radio device(bin);
     writeStore(dir.path(), QStringLiteral("rfc2217://") + device.address());
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 rigctl = probe.serverPort();
-    probe.close();
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 flrig = probe.serverPort();
-    probe.close();
+    const quint16 rigctl = freePort();
+    const quint16 flrig = freePort();
     const QString link = dir.path() + QStringLiteral("/ft847");
     QProcess server;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    server.setProcessEnvironment(env);
-    server.setStandardErrorFile(QProcess::nullDevice());
-    server.start(bin + QStringLiteral("/zolvek-ptt"),
+    startUtility(server, bin, dir.path(),
                  {"--listen", QStringLiteral("127.0.0.1:%1").arg(rigctl), "--flrig",
                   QStringLiteral("127.0.0.1:%1").arg(flrig), "--cat-port", link});
     QTcpSocket listener, xmlrpc;
@@ -734,18 +744,10 @@ XmlrpcPeerFigures xmlrpcPeerFigures(const QString &bin, int rounds)
     // Ours.
     Radio ourRadio(bin);
     writeStore(dir.path(), QStringLiteral("rfc2217://") + ourRadio.address());
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const quint16 ourPort = probe.serverPort();
-    probe.close();
+    const quint16 ourPort = freePort();
     QProcess utility;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    utility.setProcessEnvironment(env);
-    utility.setStandardErrorFile(QProcess::nullDevice());
-    utility.start(bin + QStringLiteral("/zolvek-ptt"),
-                  {"--flrig", QStringLiteral("127.0.0.1:%1").arg(ourPort)});
+    startUtility(utility, bin, dir.path(),
+                 {"--flrig", QStringLiteral("127.0.0.1:%1").arg(ourPort)});
 
     // flrig's: its radio's raw port bridged to a pseudo-terminal, and its prefs naming both.
     Radio theirRadio(bin + QStringLiteral("/ft847-sim"), {"--json", "--raw"});
