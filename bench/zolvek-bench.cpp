@@ -709,12 +709,12 @@ QString flrigUnsafeHere()
 // the FT-847, each on a virtual radio of its own (flrig's through a pseudo-terminal that socat
 // bridges to the radio's raw port): each call's answer, and a key to the radio keyed (our
 // lines; flrig's PTT frame). flrig polls its radio all the while, as it does for its clients.
-struct XmlrpcCallSpec
+struct XmlrpcPeerCall
 {
     const char *method;
     QByteArray params;
 };
-const XmlrpcCallSpec PeerCalls[] = {
+const XmlrpcPeerCall PeerCalls[] = {
     {"main.get_version", {}},
     {"rig.get_xcvr", {}},
     {"rig.get_modes", {}},
@@ -813,12 +813,12 @@ XmlrpcPeerFigures xmlrpcPeerFigures(const QString &bin, int rounds)
             for (int turn = 0; turn < 2; ++turn)
                 for (int call = 0; call < PeerCallCount; ++call) {
                     const int side = (turn + round) % 2;
-                    const XmlrpcCallSpec &spec = PeerCalls[call];
-                    const bool key = spec.params.contains("<i4>1</i4>")
-                                     && QByteArray(spec.method) == "rig.set_ptt";
-                    const bool release = spec.params.contains("<i4>0</i4>");
+                    const XmlrpcPeerCall &asked = PeerCalls[call];
+                    const bool key = asked.params.contains("<i4>1</i4>")
+                                     && QByteArray(asked.method) == "rig.set_ptt";
+                    const bool release = asked.params.contains("<i4>0</i4>");
                     const double sent = monotonicSeconds();
-                    xmlrpcCall(*sockets[side], spec.method, spec.params);
+                    xmlrpcCall(*sockets[side], asked.method, asked.params);
                     figures.answered[side][call].push_back((monotonicSeconds() - sent) * 1000);
                     if (!key && !release)
                         continue;
